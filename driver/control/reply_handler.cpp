@@ -1,0 +1,84 @@
+// Reply handler: stores the payload of an amplifier's command reply in the slot's records, where
+// the getters read it.
+
+#include <cstring>
+
+#include "driver/control/message_numbers.h"
+#include "driver/control/thread_manager.h"
+
+namespace torva {
+namespace {
+
+// Reply codes the control thread takes values from, and where their payloads go.
+enum ReplyCode : int {
+  kReplyStop = 179,
+  kReplyReadAllParameters = 208,
+  kReplyMechanicalLimits = 240,
+  kReplyAutozeroPots = 244,
+  kReplyTare = 245,
+  kReplyAnalogLimits = 246,
+  kReplyDownloadStatus = 247,
+};
+
+constexpr std::size_t kReplyCodeByte = 1;
+constexpr std::size_t kReplyPayloadOffset = 16;
+
+void CopyPayload(void* destination, const std::uint8_t* payload, std::size_t bytes) {
+  std::memcpy(destination, payload, bytes);
+}
+
+}  // namespace
+
+void CThreadManager::OnReplyArrived(platform::WParam wParam, platform::LParam lParam) {
+  if (wParam == kReplyReadFailed) return;
+  const auto slot = static_cast<int>(lParam);
+  if (slot < 0 || slot >= kMaxAmplifiers || devices_[slot] == nullptr) return;
+  // Device reply rings join here with the amplifier device threads.
+}
+
+void CThreadManager::ApplyReply(int slot, const std::uint8_t* entry) {
+  if (slot < 0 || slot >= kMaxAmplifiers || entry == nullptr) return;
+  const int code = entry[kReplyCodeByte];
+  const std::uint8_t* payload = entry + kReplyPayloadOffset;
+
+  if (code == kReplyStop) {
+    ++stopAcknowledgements_;
+    return;
+  }
+  SlotRecords& records = slots_[slot];
+  std::lock_guard<std::mutex> guard(records.lock);
+  AmplifierParameterBlock* parameters = records.parameters.get();
+  DeviceRuntimeBlock* runtime = records.runtime.get();
+  if (parameters == nullptr || runtime == nullptr) return;
+
+  switch (code) {
+    case kReplyReadAllParameters:
+      ++parameterReplies_;
+      CopyPayload(parameters, payload, sizeof(AmplifierParameterBlock));
+      break;
+    case kReplyMechanicalLimits:
+      CopyPayload(parameters->mechanicalLimits, payload, sizeof(parameters->mechanicalLimits));
+      runtime->mechanicalLimitsValid = 1;
+      break;
+    case kReplyAutozeroPots:
+      CopyPayload(runtime->autozeroPots, payload, sizeof(runtime->autozeroPots));
+      runtime->autozeroValid = 1;
+      break;
+    case kReplyTare:
+      CopyPayload(runtime->tareValues, payload, sizeof(runtime->tareValues));
+      runtime->tareValid = 1;
+      break;
+    case kReplyAnalogLimits:
+      CopyPayload(parameters->analogLimits, payload, sizeof(parameters->analogLimits));
+      runtime->analogLimitsValid = 1;
+      break;
+    case kReplyDownloadStatus:
+      CopyPayload(parameters->downloadStatus, payload, sizeof(parameters->downloadStatus));
+      runtime->downloadStatusValid = 1;
+      break;
+    default:
+      break;  // other codes carry nothing the library keeps
+  }
+}
+
+}  // namespace torva

@@ -1,0 +1,53 @@
+// Shutdown: the caller's side tells every thread to end; the control thread frees the buffers,
+// waits for its device threads and quits.
+
+#include "driver/control/library_locks.h"
+#include "driver/control/message_numbers.h"
+#include "driver/control/thread_manager.h"
+#include "platform/sleep_clock.h"
+
+namespace torva {
+namespace {
+
+// Lets the amplifiers' stop replies arrive before the threads are told to end.
+constexpr std::chrono::milliseconds kShutdownSettle{250};
+// How long the control thread waits for its device threads before it ends anyway.
+constexpr std::chrono::milliseconds kDeviceEndLimit{2000};
+
+}  // namespace
+
+void CThreadManager::RequestShutdown() {
+  platform::PrescribedSleep(kShutdownSettle);
+  const int count = deviceCount_.load();
+  for (int slot = 0; slot < count; ++slot)
+    platform::PostThreadMessage(deviceThreads_[slot], kMsgDeviceQuit, 0, kDeviceQuitLParam);
+  platform::PostThreadMessage(Identifier(), kMsgShutdown, 0, 0);
+}
+
+void CThreadManager::OnShutdown(platform::WParam /*wParam*/, platform::LParam /*lParam*/) {
+  {
+    platform::CriticalSectionLock lock(AssemblyLock());
+    FreeAll();
+    suspended_ = true;
+  }
+  // No thread of the library outlives the control thread: once fmIsDLLShutDown reports the end,
+  // the library can be unloaded.
+  WaitForDeviceThreads(kDeviceEndLimit);
+  platform::PostQuitMessage(kControlThreadExitCode);
+}
+
+void CThreadManager::FreeAll() {
+  for (SlotRecords& records : slots_) records.Free();
+  devices_.fill(nullptr);
+}
+
+void CThreadManager::WaitForDeviceThreads(std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (auto& handle : deviceHandles_) {
+    if (!handle) continue;
+    handle->WaitForEnd(deadline - std::chrono::steady_clock::now());
+    handle.reset();
+  }
+}
+
+}  // namespace torva

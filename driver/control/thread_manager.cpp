@@ -1,0 +1,143 @@
+#include "driver/control/thread_manager.h"
+
+#include <cstring>
+
+#include "driver/control/message_numbers.h"
+
+namespace torva {
+
+void SlotRecords::AllocateZeroed() {
+  std::lock_guard<std::mutex> guard(lock);
+  if (!runtime) runtime = std::make_unique<DeviceRuntimeBlock>();
+  if (!parameters) parameters = std::make_unique<AmplifierParameterBlock>();
+  if (!endpoints) endpoints = std::make_unique<EndpointTable>();
+  std::memset(runtime.get(), 0, sizeof(DeviceRuntimeBlock));
+  std::memset(parameters.get(), 0, sizeof(AmplifierParameterBlock));
+  std::memset(endpoints.get(), 0, sizeof(EndpointTable));
+}
+
+void SlotRecords::Free() {
+  std::lock_guard<std::mutex> guard(lock);
+  runtime.reset();
+  parameters.reset();
+  endpoints.reset();
+}
+
+CThreadManager::CThreadManager() {
+  order_.fill(-1);
+  newOrder_.fill(-1);
+  MapMessage(kMsgDeviceThreadEnded, [this](platform::WParam w, platform::LParam l) {
+    OnDeviceThreadEnded(w, l);
+  });
+  MapMessage(kMsgShutdown, [this](platform::WParam w, platform::LParam l) { OnShutdown(w, l); });
+  MapMessage(kMsgReplyArrived,
+             [this](platform::WParam w, platform::LParam l) { OnReplyArrived(w, l); });
+}
+
+CThreadManager::~CThreadManager() = default;
+
+bool CThreadManager::InitInstance() { return true; }
+
+bool CThreadManager::OnIdle(long /*count*/) {
+  // One pause every fourth step keeps the loop off the processor; waiting on the queue instead of
+  // sleeping lets a posted packet or reply end the pause at once.
+  if (idleCounter_ == 3) {
+    idleCounter_ = 0;
+    Queue().WaitForMessage(kIdlePause);
+  } else {
+    ++idleCounter_;
+  }
+
+  if (pollState_.load() == kPollWaitingForReplies && BringUpComplete()) {
+    pollState_ = kPollIdle;
+    parameterReplies_ = 0;
+    smartPlateCheckPending_ = 0;
+    const bool refreshing = refreshRequested_.load() != 0;
+    if (!refreshing) {
+      if (configurationFound_.load() != 0)
+        platform::PostThreadMessage(Identifier(), kMsgRunSetupCheck, 0, 0);
+      else
+        setupStatus_ = 211;
+    }
+    refreshRequested_ = 0;
+  }
+  // The idle step keeps running for as long as the thread lives; it paces itself above.
+  return true;
+}
+
+int CThreadManager::ExitInstance() { return WorkerThread::ExitInstance(); }
+
+bool CThreadManager::BringUpComplete() {
+  const int count = deviceCount_.load();
+  if (count == 0) {
+    deviceInitState_ = kDeviceInitNoAmplifiers;
+    return false;
+  }
+  // Each amplifier normally answers a refresh twice (a queued command is sent again after its
+  // first reply), so more replies than amplifiers means every one has answered.
+  if (parameterReplies_.load() > count) {
+    if (smartPlateCheckPending_.exchange(0) != 0) {
+      // Smart plates needing a calibration download are checked here once the download support
+      // is part of the library; until then every plate counts as ready.
+    }
+    deviceInitState_ = kDeviceInitComplete;
+    return true;
+  }
+  deviceInitState_ = kDeviceInitInProgress;
+  return false;
+}
+
+void CThreadManager::SelectPosition(int position) {
+  if (position >= 0 && position < deviceCount_.load()) selectedSlot_ = order_[position];
+}
+
+int CThreadManager::PositionOfSlot(int slot) const {
+  const int count = deviceCount_.load();
+  for (int position = 0; position < count; ++position)
+    if (order_[position] == slot) return position;
+  return 0;
+}
+
+int CThreadManager::SelectedPosition() const { return PositionOfSlot(selectedSlot_.load()); }
+
+void CThreadManager::SetPacketSizeOfAll(std::int32_t packetSize) {
+  const int count = deviceCount_.load();
+  for (int slot = 0; slot < count; ++slot) {
+    std::lock_guard<std::mutex> guard(slots_[slot].lock);
+    if (slots_[slot].runtime) slots_[slot].runtime->packetSize = packetSize;
+  }
+}
+
+std::int32_t CThreadManager::PacketSize(int slot) const {
+  if (slot < 0 || slot >= kMaxAmplifiers) return 0;
+  std::lock_guard<std::mutex> guard(slots_[slot].lock);
+  return slots_[slot].runtime ? slots_[slot].runtime->packetSize : 0;
+}
+
+void CThreadManager::NotifyThread(platform::ThreadId thread) {
+  targetThread_ = thread;
+  targetKind_ = static_cast<int>(NotifyTarget::kThread);
+}
+
+void CThreadManager::NotifyWindow(platform::WindowHandle window) {
+  targetWindow_ = window;
+  targetKind_ = static_cast<int>(NotifyTarget::kWindow);
+}
+
+bool CThreadManager::CopyParameters(int slot, AmplifierParameterBlock& out) const {
+  if (slot < 0 || slot >= kMaxAmplifiers) return false;
+  std::lock_guard<std::mutex> guard(slots_[slot].lock);
+  if (!slots_[slot].parameters) return false;
+  out = *slots_[slot].parameters;
+  return true;
+}
+
+bool CThreadManager::CopyRuntime(int slot, DeviceRuntimeBlock& out) const {
+  if (slot < 0 || slot >= kMaxAmplifiers) return false;
+  std::lock_guard<std::mutex> guard(slots_[slot].lock);
+  if (!slots_[slot].runtime) return false;
+  out = *slots_[slot].runtime;
+  return true;
+}
+
+}  // namespace torva

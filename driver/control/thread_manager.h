@@ -1,0 +1,185 @@
+#pragma once
+// CThreadManager: the driver library's control thread. One exists while the library is
+// initialised; it owns everything the library knows about the connected amplifiers.
+//
+// Threads and ownership:
+// - The caller's thread runs the exported functions, which read and write this object's fields
+//   directly, and the bring-up inside fmDLLInit.
+// - The control thread runs the message handlers (bring-up after device threads ended, replies,
+//   shutdown, ...) and the idle step.
+// - Device threads only post messages to it.
+// Fields that both the caller and the control thread touch are atomics (flags, counts, states):
+// a reader may see a value one step old and polls again. The records of a slot are guarded by
+// that slot's lock, taken for each whole copy into or out of them. The assembly lock and the
+// frame-count lock (library_locks.h) guard the acquisition buffers.
+//
+// Life cycle: fmDLLInit creates it suspended at time-critical priority, resumes it and runs the
+// bring-up; fmDLLShutDown posts the shutdown message, after which the handler frees the buffers,
+// waits for the device threads to end and quits; the object then deletes itself.
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "driver/control/acquisition_settings.h"
+#include "driver/control/control_limits.h"
+#include "driver/control/error_record.h"
+#include "driver/device/amplifier_parameter_block.h"
+#include "driver/device/device_runtime_block.h"
+#include "driver/device/endpoint_table.h"
+#include "platform/window_target.h"
+#include "platform/worker_thread.h"
+
+namespace torva {
+
+class CUSBDevice;
+
+// Progress of the bring-up as fmDLLIsDeviceInitComplete reports it.
+enum DeviceInitState : int {
+  kDeviceInitInProgress = 0,
+  kDeviceInitNoAmplifiers = 1,
+  kDeviceInitComplete = 2,
+};
+
+// Whether the idle step is waiting for the parameter replies of a bring-up or refresh.
+enum PollState : int {
+  kPollIdle = 1,
+  kPollWaitingForReplies = 2,
+};
+
+// Where data-ready notifications go.
+enum class NotifyTarget : int { kNone = 0, kThread = 1, kWindow = 2 };
+
+// The three records the control thread keeps per slot, and the lock that guards them.
+struct SlotRecords {
+  std::unique_ptr<DeviceRuntimeBlock> runtime;
+  std::unique_ptr<AmplifierParameterBlock> parameters;
+  std::unique_ptr<EndpointTable> endpoints;
+  mutable std::mutex lock;
+
+  // Allocates the records where absent and zeroes them.
+  void AllocateZeroed();
+  void Free();
+};
+
+class CThreadManager : public platform::WorkerThread {
+ public:
+  // The pause taken on every fourth idle step; a posted message ends it at once.
+  static constexpr std::chrono::milliseconds kIdlePause{2};
+
+  CThreadManager();
+  ~CThreadManager() override;
+
+  // --- Bring-up (caller's thread inside fmDLLInit with kBringUpDirect, or the control thread) --
+  void BringUp(platform::WParam wParam);
+
+  // --- Reply handling: applies one reply entry (code in byte 1, payload from byte 16) ---------
+  void ApplyReply(int slot, const std::uint8_t* entry);
+
+  // --- Shutdown (caller's thread): stop, pause, tell device threads and this thread to end -----
+  void RequestShutdown();
+
+  // --- State read and written by the exported functions ---------------------------------------
+  int DeviceCount() const { return deviceCount_.load(); }
+  int DeviceInitState() const { return deviceInitState_.load(); }
+  void SetDeviceInitState(int state) { deviceInitState_ = state; }
+  int SetupStatus() const { return setupStatus_.load(); }
+  int SelectedSlot() const { return selectedSlot_.load(); }
+  // Selects order[position] when 0 <= position < N; otherwise nothing changes.
+  void SelectPosition(int position);
+  // Position of the selected slot: the first position whose order entry equals it, else 0.
+  int SelectedPosition() const;
+  // Position of a slot in the platform order (first match), 0 if absent.
+  int PositionOfSlot(int slot) const;
+  void SetPacketSizeOfAll(std::int32_t packetSize);
+  std::int32_t PacketSize(int slot) const;
+
+  void SetDataReadyFlag(int flag) { dataReadyFlag_ = flag != 0 ? 1 : 0; }
+  int DataReadyFlag() const { return dataReadyFlag_.load(); }
+  void NotifyThread(platform::ThreadId thread);
+  void NotifyWindow(platform::WindowHandle window);
+  NotifyTarget Target() const { return static_cast<NotifyTarget>(targetKind_.load()); }
+
+  ErrorRecord& Errors() { return errors_; }
+  const AcquisitionSettings& Settings() const { return settings_; }
+
+  // Copies of a slot's records taken under the slot's lock (tests and getters).
+  bool CopyParameters(int slot, AmplifierParameterBlock& out) const;
+  bool CopyRuntime(int slot, DeviceRuntimeBlock& out) const;
+
+  int ParameterReplyCount() const { return parameterReplies_.load(); }
+  int StopAcknowledgements() const { return stopAcknowledgements_.load(); }
+
+ protected:
+  bool InitInstance() override;
+  bool OnIdle(long count) override;
+  int ExitInstance() override;
+
+ private:
+  void OnDeviceThreadEnded(platform::WParam wParam, platform::LParam lParam);
+  void OnShutdown(platform::WParam wParam, platform::LParam lParam);
+  void OnReplyArrived(platform::WParam wParam, platform::LParam lParam);
+
+  // Creates the device thread of slot i and opens amplifier i; false when none could be opened.
+  bool CreateDevice(int slot);
+  // Queues a parameter refresh (command ReadAllParameters) on every slot in platform order.
+  void StartParameterRefresh();
+  // Bring-up completion test, run by the idle step while waiting for parameter replies.
+  bool BringUpComplete();
+  // Waits (bounded) for every device thread to end.
+  void WaitForDeviceThreads(std::chrono::milliseconds limit);
+  void FreeAll();
+
+  // Device table.
+  std::array<CUSBDevice*, kMaxAmplifiers> devices_{};
+  std::array<std::shared_ptr<platform::ThreadHandle>, kMaxAmplifiers> deviceHandles_{};
+  std::array<platform::ThreadId, kMaxAmplifiers> deviceThreads_{};
+  std::atomic<int> deviceCount_{0};
+  std::atomic<int> selectedSlot_{0};
+  std::array<SlotRecords, kMaxAmplifiers> slots_;
+
+  // Platform order (position to slot), the order being built by an ordering run, and the
+  // per-slot dropped-sample counts and last counters; N entries are valid.
+  std::array<int, kMaxAmplifiers> order_{};
+  std::array<int, kMaxAmplifiers> newOrder_{};
+  std::array<int, kMaxAmplifiers> dropped_{};
+  std::array<int, kMaxAmplifiers> lastCounter_{};
+
+  // Bring-up state.
+  std::atomic<int> exitedThreads_{0};
+  std::atomic<int> pollState_{kPollIdle};
+  std::atomic<int> deviceInitState_{kDeviceInitInProgress};
+  std::atomic<int> parameterReplies_{0};
+  std::atomic<int> stopAcknowledgements_{0};
+  std::atomic<int> smartPlateCheckPending_{0};
+  std::atomic<int> refreshRequested_{0};
+  std::atomic<int> holdFirstPacket_{0};
+
+  // Saved setup and setup check.
+  std::atomic<int> setupStatus_{0};
+  std::atomic<int> configurationFound_{0};
+  std::string configurationDirectory_;
+  AcquisitionSettings settings_;
+
+  ErrorRecord errors_;
+
+  // Data-ready notification.
+  std::atomic<int> dataReadyFlag_{0};
+  std::atomic<int> targetKind_{static_cast<int>(NotifyTarget::kNone)};
+  std::atomic<platform::ThreadId> targetThread_{0};
+  std::atomic<platform::WindowHandle> targetWindow_{nullptr};
+  std::atomic<int> deliveryEnabled_{1};
+  std::atomic<int> dataFormat_{1};
+  std::atomic<int> stopped_{1};
+
+  // Set at shutdown: the packet handler ignores packets from then on.
+  std::atomic<bool> suspended_{false};
+  // Idle steps since the last pause (0..3).
+  int idleCounter_ = 0;
+};
+
+}  // namespace torva

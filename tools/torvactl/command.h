@@ -1,0 +1,21 @@
+#pragma once
+// One torvactl sub-command: a name, a one-line summary and the function that runs it with the
+// arguments that follow the name.
+
+#include <string>
+#include <vector>
+
+namespace torvactl {
+
+struct Command {
+  const char* name;
+  const char* summary;
+  int (*run)(const std::vector<std::string>& arguments);
+};
+
+// Every sub-command, in the order `torvactl --help` lists them.
+const std::vector<Command>& Commands();
+
+int RunStatus(const std::vector<std::string>& arguments);
+
+}  // namespace torvactl

@@ -1,0 +1,37 @@
+#include "tools/torvactl/library_session.h"
+
+#include <thread>
+
+#include "driver/api/TorvaUSBDevice.h"
+
+namespace torvactl {
+namespace {
+
+constexpr std::chrono::milliseconds kPollInterval{10};
+
+// Polls `done` until it is true or the limit passes.
+template <typename Predicate>
+bool PollUntil(Predicate done, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  return true;
+}
+
+}  // namespace
+
+LibrarySession::LibrarySession(std::chrono::milliseconds limit) {
+  initialised_ = fmDLLInit() == 1;
+  if (!initialised_) return;
+  ready_ = PollUntil([this] { return (initState_ = fmDLLIsDeviceInitComplete()) != 0; }, limit);
+}
+
+LibrarySession::~LibrarySession() {
+  if (!initialised_) return;
+  fmDLLShutDown();
+  PollUntil([] { return fmIsDLLShutDown() == 1; }, std::chrono::seconds(10));
+}
+
+}  // namespace torvactl

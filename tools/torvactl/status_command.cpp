@@ -1,0 +1,34 @@
+// `torvactl status`: brings the library up and reports what it found.
+
+#include <cstdio>
+
+#include "driver/api/TorvaUSBDevice.h"
+#include "tools/torvactl/command.h"
+#include "tools/torvactl/library_session.h"
+
+namespace torvactl {
+namespace {
+
+const char* InitStateText(int state) {
+  switch (state) {
+    case 1: return "finished, no amplifiers";
+    case 2: return "finished, amplifiers ready";
+    default: return "not finished";
+  }
+}
+
+}  // namespace
+
+int RunStatus(const std::vector<std::string>& /*arguments*/) {
+  std::printf("library version: %d\n", fmDLLGetVersionID());
+  LibrarySession session;
+  std::printf("device count:    %d\n", fmDLLGetDeviceCount());
+  std::printf("device init:     %d (%s)\n", session.InitState(), InitStateText(session.InitState()));
+  if (!session.Ready()) {
+    std::fprintf(stderr, "torvactl: the library did not finish bringing the amplifiers up\n");
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace torvactl
