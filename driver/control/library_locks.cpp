@@ -1,15 +1,17 @@
 #include "driver/control/library_locks.h"
 
 namespace torva {
+namespace {
 
-platform::CriticalSection& AssemblyLock() {
-  static auto* lock = new platform::CriticalSection;  // outlives every thread of the library
-  return *lock;
-}
+// Constructed when the library is loaded, before any exported function can run, and so destroyed
+// only after the library object, whose destructor ends every thread of the library.
+platform::CriticalSection g_assemblyLock;
+platform::CriticalSection g_frameCountLock;
 
-platform::CriticalSection& FrameCountLock() {
-  static auto* lock = new platform::CriticalSection;
-  return *lock;
-}
+}  // namespace
+
+platform::CriticalSection& AssemblyLock() { return g_assemblyLock; }
+
+platform::CriticalSection& FrameCountLock() { return g_frameCountLock; }
 
 }  // namespace torva

@@ -124,20 +124,23 @@ void CThreadManager::NotifyWindow(platform::WindowHandle window) {
   targetKind_ = static_cast<int>(NotifyTarget::kWindow);
 }
 
-bool CThreadManager::CopyParameters(int slot, AmplifierParameterBlock& out) const {
+template <typename Record>
+bool CThreadManager::CopyRecord(int slot, std::unique_ptr<Record> SlotRecords::*record,
+                                Record& out) const {
   if (slot < 0 || slot >= kMaxAmplifiers) return false;
-  std::lock_guard<std::mutex> guard(slots_[slot].lock);
-  if (!slots_[slot].parameters) return false;
-  out = *slots_[slot].parameters;
+  const SlotRecords& records = slots_[slot];
+  std::lock_guard<std::mutex> guard(records.lock);
+  if (!(records.*record)) return false;
+  out = *(records.*record);
   return true;
 }
 
+bool CThreadManager::CopyParameters(int slot, AmplifierParameterBlock& out) const {
+  return CopyRecord(slot, &SlotRecords::parameters, out);
+}
+
 bool CThreadManager::CopyRuntime(int slot, DeviceRuntimeBlock& out) const {
-  if (slot < 0 || slot >= kMaxAmplifiers) return false;
-  std::lock_guard<std::mutex> guard(slots_[slot].lock);
-  if (!slots_[slot].runtime) return false;
-  out = *slots_[slot].runtime;
-  return true;
+  return CopyRecord(slot, &SlotRecords::runtime, out);
 }
 
 }  // namespace torva

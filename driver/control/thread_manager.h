@@ -133,6 +133,8 @@ class CThreadManager : public platform::WorkerThread {
   // Waits (bounded) for every device thread to end.
   void WaitForDeviceThreads(std::chrono::milliseconds limit);
   void FreeAll();
+  template <typename Record>
+  bool CopyRecord(int slot, std::unique_ptr<Record> SlotRecords::*record, Record& out) const;
 
   // Device table.
   std::array<CUSBDevice*, kMaxAmplifiers> devices_{};

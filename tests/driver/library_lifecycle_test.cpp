@@ -169,9 +169,14 @@ TEST_F(LibraryLifecycle, TwoHundredCyclesLeaveNoThreadAndNoMemoryGrowth) {
     if (HasFatalFailure()) return;
   }
   EXPECT_TRUE(BackToBaselineThreads());
+#if !defined(__SANITIZE_ADDRESS__)
   // One control thread object with its records is a few tens of kilobytes; a leak per cycle
-  // would show as megabytes over 200 cycles.
+  // would show as megabytes over 200 cycles. (Under AddressSanitizer freed memory is held in
+  // quarantine, and its leak checker takes over this check.)
   EXPECT_LT(ResidentBytes(), residentBefore + 1024 * 1024);
+#else
+  (void)residentBefore;
+#endif
 }
 
 TEST_F(LibraryLifecycle, UnloadingTheLibraryWhileItRunsEndsItsThreads) {
