@@ -2,10 +2,20 @@
 // amplifier's parameters. Runs on the caller's thread inside fmDLLInit, and on the control thread
 // once every device thread of a previous bring-up has ended.
 
+#include <algorithm>
+
 #include "driver/control/message_numbers.h"
 #include "driver/control/thread_manager.h"
+#include "driver/device/amplifier_device.h"
+#include "platform/sleep_clock.h"
 
 namespace torva {
+namespace {
+
+// Lets a device thread whose amplifier failed to open start before it is told to end.
+constexpr std::chrono::milliseconds kFailedOpenSettle{100};
+
+}  // namespace
 
 void CThreadManager::OnDeviceThreadEnded(platform::WParam wParam, platform::LParam /*lParam*/) {
   BringUp(wParam);
@@ -15,8 +25,8 @@ void CThreadManager::BringUp(platform::WParam wParam) {
   const int exited = ++exitedThreads_;
   if (exited != deviceCount_.load() && wParam != kBringUpDirect) return;
 
+  pollState_ = kPollIdle;
   devices_.fill(nullptr);
-  deviceHandles_.fill(nullptr);
   deviceThreads_.fill(0);
   order_.fill(-1);
   newOrder_.fill(-1);
@@ -24,38 +34,74 @@ void CThreadManager::BringUp(platform::WParam wParam) {
   lastCounter_.fill(0);
   exitedThreads_ = 0;
 
-  // The first device reports how many amplifiers the bus holds; until then assume one.
-  deviceCount_ = 1;
-  for (int slot = 0; slot < deviceCount_.load(); ++slot) {
-    if (!CreateDevice(slot)) {
-      pollState_ = kPollWaitingForReplies;
-      return;
-    }
+  // The first amplifier opened reports how many the bus holds; until then assume one. An
+  // amplifier that fails to open (unplugged during the bring-up, say) is skipped and the next
+  // one takes its slot, so the others still come up.
+  int found = 1;
+  int opened = 0;
+  for (int ordinal = 0; ordinal < found && opened < kMaxAmplifiers; ++ordinal) {
+    if (CreateDevice(opened, ordinal, found)) ++opened;
+  }
+  deviceCount_ = opened;
+  if (opened == 0) {
+    pollState_ = kPollWaitingForReplies;
+    return;
   }
 
-  const int count = deviceCount_.load();
-  for (int slot = 0; slot < count; ++slot) {
+  for (int slot = 0; slot < opened; ++slot) {
     order_[slot] = slot;
     selectedSlot_ = slot;
+    devices_[slot]->SelectEndpoints(CUSBDevice::kDataEndpointIndex,
+                                    CUSBDevice::kSecondEndpointIndex,
+                                    CUSBDevice::kThirdEndpointIndex);
     std::lock_guard<std::mutex> guard(slots_[slot].lock);
-    if (slots_[slot].runtime) slots_[slot].runtime->packetSize = kDefaultPacketSize;
+    slots_[slot].runtime->packetSize = kDefaultPacketSize;
   }
-  if (count > 0) StartParameterRefresh();
+  StartParameterRefresh();
   exitedThreads_ = 0;
   holdFirstPacket_ = 0;
 }
 
-bool CThreadManager::CreateDevice(int slot) {
+bool CThreadManager::CreateDevice(int slot, int ordinal, int& found) {
   slots_[slot].AllocateZeroed();
-  // No amplifier device layer is linked into this build yet, so no amplifier can be opened: the
-  // slot is given up as an amplifier that failed to open.
-  deviceCount_ = deviceCount_.load() - 1;
-  return false;
+  auto* device = new CUSBDevice;
+  if (!device->CreateThread(platform::ThreadPriority::kTimeCritical)) {
+    delete device;
+    return false;
+  }
+  device->SetIdentity(slot, Identifier());
+  device->SetExitNotice(false);
+  device->ClearRuntimeLastWord();
+  deviceHandles_[slot] = device->Handle();
+
+  const bool opened = device->OpenAmplifier(ordinal);
+  if (ordinal == 0) found = std::min(device->AmplifiersFound(), kMaxAmplifiers);
+  if (!opened) {
+    // The thread ends at once; shutdown still waits for it through its handle.
+    retiredHandles_.push_back(device->Handle());
+    deviceHandles_[slot].reset();
+    device->Resume();
+    platform::PrescribedSleep(kFailedOpenSettle);
+    platform::PostThreadMessage(device->Identifier(), kMsgDeviceQuit, 0, kDeviceQuitLParam);
+    return false;
+  }
+  device->BuildEndpointTable();
+  {
+    std::lock_guard<std::mutex> guard(slots_[slot].lock);
+    device->CopyEndpointTable(*slots_[slot].endpoints);
+  }
+  devices_[slot] = device;
+  deviceThreads_[slot] = device->Identifier();
+  device->Resume();
+  return true;
 }
 
 void CThreadManager::StartParameterRefresh() {
   parameterReplies_ = 0;
   stopAcknowledgements_ = 0;
+  const int count = deviceCount_.load();
+  for (int position = 0; position < count; ++position)
+    IssueCommand(order_[position], CommandCode::kReadAllParameters);
   pollState_ = kPollWaitingForReplies;
   smartPlateCheckPending_ = 1;
 }

@@ -5,6 +5,7 @@
 
 #include "driver/control/message_numbers.h"
 #include "driver/control/thread_manager.h"
+#include "driver/device/amplifier_device.h"
 
 namespace torva {
 namespace {
@@ -32,8 +33,9 @@ void CopyPayload(void* destination, const std::uint8_t* payload, std::size_t byt
 void CThreadManager::OnReplyArrived(platform::WParam wParam, platform::LParam lParam) {
   if (wParam == kReplyReadFailed) return;
   const auto slot = static_cast<int>(lParam);
-  if (slot < 0 || slot >= kMaxAmplifiers || devices_[slot] == nullptr) return;
-  // Device reply rings join here with the amplifier device threads.
+  CUSBDevice* device = Device(slot);
+  if (device == nullptr) return;
+  ApplyReply(slot, device->ReplySlot(static_cast<int>(wParam)));
 }
 
 void CThreadManager::ApplyReply(int slot, const std::uint8_t* entry) {

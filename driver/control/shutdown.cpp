@@ -17,6 +17,7 @@ constexpr std::chrono::milliseconds kDeviceEndLimit{2000};
 }  // namespace
 
 void CThreadManager::RequestShutdown() {
+  StopAcquisition();
   platform::PrescribedSleep(kShutdownSettle);
   const int count = deviceCount_.load();
   for (int slot = 0; slot < count; ++slot)
@@ -43,11 +44,14 @@ void CThreadManager::FreeAll() {
 
 void CThreadManager::WaitForDeviceThreads(std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  for (auto& handle : deviceHandles_) {
-    if (!handle) continue;
+  auto waitFor = [&](std::shared_ptr<platform::ThreadHandle>& handle) {
+    if (!handle) return;
     handle->WaitForEnd(deadline - std::chrono::steady_clock::now());
     handle.reset();
-  }
+  };
+  for (auto& handle : deviceHandles_) waitFor(handle);
+  for (auto& handle : retiredHandles_) waitFor(handle);
+  retiredHandles_.clear();
 }
 
 }  // namespace torva

@@ -24,10 +24,12 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "driver/control/acquisition_settings.h"
 #include "driver/control/control_limits.h"
 #include "driver/control/error_record.h"
+#include "driver/device/command_set.h"
 #include "driver/device/amplifier_parameter_block.h"
 #include "driver/device/device_runtime_block.h"
 #include "driver/device/endpoint_table.h"
@@ -83,6 +85,10 @@ class CThreadManager : public platform::WorkerThread {
   // --- Shutdown (caller's thread): stop, pause, tell device threads and this thread to end -----
   void RequestShutdown();
 
+  // --- Acquisition ------------------------------------------------------------------------------
+  // Stops every amplifier (in platform order) and clears their streaming flags.
+  void StopAcquisition();
+
   // --- State read and written by the exported functions ---------------------------------------
   int DeviceCount() const { return deviceCount_.load(); }
   int DeviceInitState() const { return deviceInitState_.load(); }
@@ -110,6 +116,31 @@ class CThreadManager : public platform::WorkerThread {
   // Copies of a slot's records taken under the slot's lock (tests and getters).
   bool CopyParameters(int slot, AmplifierParameterBlock& out) const;
   bool CopyRuntime(int slot, DeviceRuntimeBlock& out) const;
+  // Runs `edit(parameters, runtime)` on a slot's master records under the slot's lock; false
+  // when the slot has no records.
+  template <typename Edit>
+  bool EditRecords(int slot, Edit&& edit) {
+    if (slot < 0 || slot >= kMaxAmplifiers) return false;
+    SlotRecords& records = slots_[slot];
+    std::lock_guard<std::mutex> guard(records.lock);
+    if (!records.parameters || !records.runtime) return false;
+    edit(*records.parameters, *records.runtime);
+    return true;
+  }
+
+  // Sends a command to the amplifier of a slot: copies the slot's master records over the
+  // device's copies, then queues the command. Start is queued only when the amplifier is not
+  // streaming; Stop only when it is; Zero while streaming is sent at once; any other command
+  // stops a streaming amplifier first. False when the slot has no device or its queue was full.
+  bool IssueCommand(int slot, CommandCode code);
+  // The device thread of a slot, or null.
+  CUSBDevice* Device(int slot) const {
+    return slot >= 0 && slot < kMaxAmplifiers ? devices_[slot] : nullptr;
+  }
+  // Slot at a position of the platform order, or -1.
+  int SlotAt(int position) const {
+    return position >= 0 && position < deviceCount_.load() ? order_[position] : -1;
+  }
 
   int ParameterReplyCount() const { return parameterReplies_.load(); }
   int StopAcknowledgements() const { return stopAcknowledgements_.load(); }
@@ -124,8 +155,9 @@ class CThreadManager : public platform::WorkerThread {
   void OnShutdown(platform::WParam wParam, platform::LParam lParam);
   void OnReplyArrived(platform::WParam wParam, platform::LParam lParam);
 
-  // Creates the device thread of slot i and opens amplifier i; false when none could be opened.
-  bool CreateDevice(int slot);
+  // Creates the device thread of a slot and opens the ordinal-th amplifier on the bus; false
+  // when it could not be opened. Opening ordinal 0 also reports how many amplifiers were found.
+  bool CreateDevice(int slot, int ordinal, int& found);
   // Queues a parameter refresh (command ReadAllParameters) on every slot in platform order.
   void StartParameterRefresh();
   // Bring-up completion test, run by the idle step while waiting for parameter replies.
@@ -140,6 +172,8 @@ class CThreadManager : public platform::WorkerThread {
   std::array<CUSBDevice*, kMaxAmplifiers> devices_{};
   std::array<std::shared_ptr<platform::ThreadHandle>, kMaxAmplifiers> deviceHandles_{};
   std::array<platform::ThreadId, kMaxAmplifiers> deviceThreads_{};
+  // Device threads told to end during a bring-up; shutdown waits for them too.
+  std::vector<std::shared_ptr<platform::ThreadHandle>> retiredHandles_;
   std::atomic<int> deviceCount_{0};
   std::atomic<int> selectedSlot_{0};
   std::array<SlotRecords, kMaxAmplifiers> slots_;

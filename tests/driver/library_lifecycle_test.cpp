@@ -3,11 +3,13 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "driver/api/TorvaUSBDevice.h"
 #include "driver/api/usb_manager.h"
 #include "platform/thread_messages.h"
+#include "sim/emulated_bus.h"
 #include "tests/support/fake_sleep_clock.h"
 #include "tests/support/process_stats.h"
 #include "tests/support/wait_until.h"
@@ -22,8 +24,15 @@ using testing::WaitUntil;
 
 class LibraryLifecycle : public ::testing::Test {
  protected:
-  void SetUp() override { baselineThreads_ = ThreadCount(); }
-  void TearDown() override { ShutDownAndWait(); }
+  // An emulated bus without amplifiers: nothing is found, and no real bus is touched.
+  void SetUp() override {
+    sim::EmulatedBus::Instance().Install({});
+    baselineThreads_ = ThreadCount();
+  }
+  void TearDown() override {
+    ShutDownAndWait();
+    sim::EmulatedBus::Instance().Reset();
+  }
 
   static void InitAndWaitForBringUp() {
     ASSERT_EQ(fmDLLInit(), 1);
@@ -180,6 +189,8 @@ TEST_F(LibraryLifecycle, TwoHundredCyclesLeaveNoThreadAndNoMemoryGrowth) {
 }
 
 TEST_F(LibraryLifecycle, UnloadingTheLibraryWhileItRunsEndsItsThreads) {
+  // The loaded copy has a bus of its own: an emulated one without amplifiers.
+  ::setenv("TORVA_SIMULATE", "0", 1);
   void* library = dlopen(TORVA_DRIVER_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(library, nullptr) << dlerror();
   auto init = reinterpret_cast<int (*)()>(dlsym(library, "fmDLLInit"));
@@ -190,6 +201,7 @@ TEST_F(LibraryLifecycle, UnloadingTheLibraryWhileItRunsEndsItsThreads) {
   ASSERT_TRUE(WaitUntil([&] { return state() != 0; }));
   EXPECT_GT(ThreadCount(), baselineThreads_);
   dlclose(library);
+  ::unsetenv("TORVA_SIMULATE");
   EXPECT_TRUE(BackToBaselineThreads());
 }
 

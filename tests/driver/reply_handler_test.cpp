@@ -8,6 +8,8 @@
 
 #include "driver/control/message_numbers.h"
 #include "driver/control/thread_manager.h"
+#include "sim/emulated_bus.h"
+#include "tests/support/fake_sleep_clock.h"
 
 namespace torva {
 namespace {
@@ -28,6 +30,7 @@ class ReplyHandler : public ::testing::Test {
  protected:
   void SetUp() override {
     // The bring-up allocates the first slot's records even when no amplifier answers.
+    sim::EmulatedBus::Instance().Install({});
     control_->BringUp(kBringUpDirect);
     ASSERT_TRUE(control_->CopyParameters(kSlot, parametersBefore_));
     ASSERT_TRUE(control_->CopyRuntime(kSlot, runtimeBefore_));
@@ -50,6 +53,9 @@ class ReplyHandler : public ::testing::Test {
     ASSERT_TRUE(control_->CopyRuntime(kSlot, runtimeAfter_));
   }
 
+  void TearDown() override { sim::EmulatedBus::Instance().Reset(); }
+
+  testing::FakeSleepClock clock_;
   // Never started: the handlers run on the test thread.
   std::unique_ptr<CThreadManager> control_ = std::make_unique<CThreadManager>();
   AmplifierParameterBlock parametersBefore_{}, parametersAfter_{};

@@ -17,5 +17,11 @@ struct Command {
 const std::vector<Command>& Commands();
 
 int RunStatus(const std::vector<std::string>& arguments);
+int RunList(const std::vector<std::string>& arguments);
+int RunInfo(const std::vector<std::string>& arguments);
+int RunBlink(const std::vector<std::string>& arguments);
+int RunSetGains(const std::vector<std::string>& arguments);
+int RunSetExcitations(const std::vector<std::string>& arguments);
+int RunSetRotation(const std::vector<std::string>& arguments);
 
 }  // namespace torvactl

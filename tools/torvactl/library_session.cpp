@@ -1,5 +1,6 @@
 #include "tools/torvactl/library_session.h"
 
+#include <cstdio>
 #include <thread>
 
 #include "driver/api/TorvaUSBDevice.h"
@@ -32,6 +33,11 @@ LibrarySession::~LibrarySession() {
   if (!initialised_) return;
   fmDLLShutDown();
   PollUntil([] { return fmIsDLLShutDown() == 1; }, std::chrono::seconds(10));
+}
+
+int ReportNotReady() {
+  std::fprintf(stderr, "torvactl: the library did not finish bringing the amplifiers up\n");
+  return 1;
 }
 
 }  // namespace torvactl

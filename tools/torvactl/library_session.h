@@ -25,4 +25,7 @@ class LibrarySession {
   int initState_ = 0;
 };
 
+// Tells the user that the bring-up did not finish; returns the exit status for that case.
+int ReportNotReady();
+
 }  // namespace torvactl

@@ -17,6 +17,14 @@ const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"status", "initialise the library, report version, device count and bring-up state",
        RunStatus},
+      {"list", "list the amplifiers on the bus (vendor, product, serial, bus speed)", RunList},
+      {"info", "print every amplifier's identity and parameter block", RunInfo},
+      {"blink", "blink an amplifier's light: blink <position>", RunBlink},
+      {"set-gains", "set gain selections: set-gains <position> g0..g5", RunSetGains},
+      {"set-excitations", "set excitation selections: set-excitations <position> e0..e5",
+       RunSetExcitations},
+      {"set-rotation", "set the platform rotation: set-rotation <position> <degrees>",
+       RunSetRotation},
   };
   return commands;
 }
@@ -28,7 +36,7 @@ namespace {
 void PrintUsage() {
   std::printf("usage: torvactl <command> [options]\n\ncommands:\n");
   for (const auto& command : torvactl::Commands())
-    std::printf("  %-14s %s\n", command.name, command.summary);
+    std::printf("  %-16s %s\n", command.name, command.summary);
   std::printf("\nRun 'torvactl <command> --help' for a command's options.\n");
 }
 
@@ -36,7 +44,7 @@ void PrintUsage() {
 
 int main(int argc, char** argv) {
   po::options_description global("options");
-  global.add_options()("help,h", "show this help")(
+  global.add_options()("help", "show this help")(
       "command", po::value<std::string>()->default_value("status"), "command to run")(
       "arguments", po::value<std::vector<std::string>>(), "arguments of the command");
   po::positional_options_description positional;
@@ -44,9 +52,12 @@ int main(int argc, char** argv) {
 
   po::variables_map options;
   try {
+    // Options after the command name belong to the command.
     po::parsed_options parsed = po::command_line_parser(argc, argv)
                                     .options(global)
                                     .positional(positional)
+                                    .style(po::command_line_style::unix_style ^
+                                           po::command_line_style::allow_short)
                                     .allow_unregistered()
                                     .run();
     po::store(parsed, options);
@@ -66,7 +77,7 @@ int main(int argc, char** argv) {
 
   for (const auto& command : torvactl::Commands())
     if (name == command.name) return command.run(arguments);
-  std::fprintf(stderr, "torvactl: unknown command '%s'\n\n", name.c_str());
+  std::fprintf(stderr, "torvactl: unknown command '%s'\n", name.c_str());
   PrintUsage();
   return 2;
 }

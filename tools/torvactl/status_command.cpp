@@ -24,11 +24,7 @@ int RunStatus(const std::vector<std::string>& /*arguments*/) {
   LibrarySession session;
   std::printf("device count:    %d\n", fmDLLGetDeviceCount());
   std::printf("device init:     %d (%s)\n", session.InitState(), InitStateText(session.InitState()));
-  if (!session.Ready()) {
-    std::fprintf(stderr, "torvactl: the library did not finish bringing the amplifiers up\n");
-    return 1;
-  }
-  return 0;
+  return session.Ready() ? 0 : ReportNotReady();
 }
 
 }  // namespace torvactl

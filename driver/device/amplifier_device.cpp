@@ -1,0 +1,363 @@
+#include "driver/device/amplifier_device.h"
+
+#include <cstring>
+
+#include "driver/control/message_numbers.h"
+#include "driver/device/amplifier_identity.h"
+#include "driver/device/command_packet.h"
+#include "driver/usb/usb_device.h"
+
+namespace torva {
+namespace {
+
+using Lock = platform::CriticalSectionLock;
+
+// Pauses of a service pass with nothing to do: every fourth idle pass waits this long for a
+// message. An open amplifier is checked more often than one that never opened.
+constexpr std::chrono::milliseconds kIdlePauseOpen{5};
+constexpr std::chrono::milliseconds kIdlePauseClosed{12};
+constexpr int kPassesPerPause = 4;
+// Time-out of the second selected endpoint.
+constexpr std::uint32_t kSecondEndpointTimeoutMs = 2000;
+// Sample counters rise by this much from one 512-byte packet to the next.
+constexpr int kSamplesPerPacket = 16;
+// The counter a run starts comparing against.
+constexpr int kCounterBeforeRun = 1;
+
+}  // namespace
+
+CUSBDevice::CUSBDevice() : replyRing_(kReplyRingSlots * kReplyBufferBytes, 0) {
+  runtime_.packetSize = kDefaultPacketSize;
+  MapMessage(kMsgDeviceQuit, [this](platform::WParam w, platform::LParam l) { OnQuit(w, l); });
+}
+
+CUSBDevice::~CUSBDevice() = default;
+
+void CUSBDevice::SetIdentity(int deviceNumber, platform::ThreadId controlThread) {
+  deviceNumber_ = deviceNumber;
+  controlThread_ = controlThread;
+}
+
+void CUSBDevice::SetExitNotice(bool requested) {
+  exitNoticeRequested_ = requested;
+  exitNotice_ = false;
+}
+
+void CUSBDevice::ClearRuntimeLastWord() {
+  Lock lock(lock_);
+  runtime_.lastWord = 0;
+}
+
+bool CUSBDevice::OpenAmplifier(int ordinal) {
+  auto device = std::make_unique<usb::UsbDevice>();
+  const int count = device->CountDevices();
+  if (ordinal == 0) {
+    amplifiersFound_ = 0;
+    for (int i = 0; i < count; ++i)
+      if (device->OpenDevice(i) && IsAmplifier(device->VendorId(), device->ProductId()))
+        ++amplifiersFound_;
+    device->CloseDevice();
+    if (amplifiersFound_ == 0) return false;
+  }
+  int match = 0;
+  for (int i = 0; i < count; ++i) {
+    if (!device->OpenDevice(i)) continue;
+    if (!IsAmplifier(device->VendorId(), device->ProductId())) continue;
+    device->SelectAltSetting(0);
+    if (match++ != ordinal) continue;
+    matchedProductId_ = device->ProductId();
+    Lock lock(lock_);
+    usb_ = std::move(device);
+    control_ = usb_->ControlEndPoint();
+    open_ = true;
+    return true;
+  }
+  device->CloseDevice();
+  return false;
+}
+
+bool CUSBDevice::BuildEndpointTable() {
+  Lock lock(lock_);
+  std::memset(&endpoints_, 0, sizeof endpoints_);
+  if (!usb_) return false;
+  const int count = std::min(usb_->EndpointCount(), kMaxEndpointEntries);
+  for (int i = 0; i < count; ++i) {
+    const usb::CCyUSBEndPoint* endpoint = usb_->Endpoint(i);
+    if (endpoint == nullptr) continue;
+    EndpointEntry& entry = endpoints_.entries[i];
+    entry.address = endpoint->Address();
+    entry.index = i;
+    entry.maxPacketSize = static_cast<std::int32_t>(endpoint->MaxPacketSize());
+    entry.interval = endpoint->Interval();
+    EndpointKind kind = EndpointKind::kOther;
+    const bool in = endpoint->IsIn();
+    switch (endpoint->Type()) {
+      case usb::EndpointType::kControl: kind = EndpointKind::kControl; break;
+      case usb::EndpointType::kIsochronous:
+        kind = in ? EndpointKind::kIsochronousIn : EndpointKind::kIsochronousOut;
+        break;
+      case usb::EndpointType::kBulk: kind = in ? EndpointKind::kBulkIn : EndpointKind::kBulkOut; break;
+      case usb::EndpointType::kInterrupt:
+        kind = in ? EndpointKind::kInterruptIn : EndpointKind::kInterruptOut;
+        break;
+    }
+    entry.kind = static_cast<double>(static_cast<int>(kind));
+  }
+  endpoints_.count = count;
+  return true;
+}
+
+bool CUSBDevice::CopyEndpointTable(EndpointTable& out) const {
+  Lock lock(lock_);
+  out = endpoints_;
+  return true;
+}
+
+void CUSBDevice::SelectEndpoints(int dataIndex, int secondIndex, int thirdIndex) {
+  Lock lock(lock_);
+  if (!usb_) return;
+  dataEndpoint_ = usb_->Endpoint(dataIndex);
+  secondEndpoint_ = usb_->Endpoint(secondIndex);
+  thirdEndpoint_ = usb_->Endpoint(thirdIndex);
+  if (dataEndpoint_ != nullptr) dataEndpoint_->SetTimeOut(usb::kInfiniteTimeout);
+  if (secondEndpoint_ != nullptr) secondEndpoint_->SetTimeOut(kSecondEndpointTimeoutMs);
+}
+
+bool CUSBDevice::LoadRuntimeBlock(const DeviceRuntimeBlock* block) {
+  if (block == nullptr) return false;
+  Lock lock(lock_);
+  runtime_ = *block;
+  return true;
+}
+
+bool CUSBDevice::LoadParameterBlock(const AmplifierParameterBlock* block) {
+  if (block == nullptr) return false;
+  Lock lock(lock_);
+  parameters_ = *block;
+  return true;
+}
+
+bool CUSBDevice::QueueCommand(CommandCode code) {
+  bool queued;
+  {
+    Lock lock(lock_);
+    queued = queue_.Push(static_cast<int>(code));
+    if (queued) queueEmpty_.ResetEvent();
+  }
+  Wake();
+  return queued;
+}
+
+bool CUSBDevice::SendCommand(CommandCode code) {
+  Lock lock(lock_);
+  return TransmitCommand(code);
+}
+
+void CUSBDevice::AbortAndResetDataEndpoint() {
+  // Not under the lock: the device thread may be blocked in the read this abort ends.
+  usb::CCyUSBEndPoint* endpoint = dataEndpoint_;
+  if (endpoint == nullptr) return;
+  endpoint->AbortPipe();
+  endpoint->ResetPipe();
+}
+
+std::uint8_t CUSBDevice::LastReplyStatus() const {
+  Lock lock(lock_);
+  return queue_.LastReplyStatus();
+}
+
+int CUSBDevice::QueuedCommands() const {
+  Lock lock(lock_);
+  return queue_.Queued();
+}
+
+bool CUSBDevice::WaitUntilQueueEmpty(std::chrono::milliseconds limit) {
+  return queueEmpty_.Wait(limit);
+}
+
+int CUSBDevice::RefusedCommands() const {
+  Lock lock(lock_);
+  return queue_.Refused();
+}
+
+CUSBDevice::DataSlotView CUSBDevice::DataSlot(int slot) const {
+  DataSlotView view;
+  if (slot < 0 || slot >= kDataRingSlots || dataRingPacketSize_ == 0) return view;
+  view.data = dataRing_.data() + static_cast<std::size_t>(slot) * static_cast<std::size_t>(dataRingPacketSize_);
+  view.packetSize = dataRingPacketSize_;
+  view.packetsReceived = packetsReceived_.load();
+  return view;
+}
+
+const std::uint8_t* CUSBDevice::ReplySlot(int slot) const {
+  if (slot < 0 || slot >= kReplyRingSlots) return nullptr;
+  return replyRing_.data() + static_cast<std::size_t>(slot) * kReplyBufferBytes;
+}
+
+std::optional<std::uint32_t> CUSBDevice::CurrentFrameNumber() {
+  Lock lock(lock_);
+  return usb_ ? usb_->CurrentFrameNumber() : std::nullopt;
+}
+
+bool CUSBDevice::ResetUsbDevice() {
+  Lock lock(lock_);
+  return usb_ && usb_->ResetUsbDevice();
+}
+
+bool CUSBDevice::OnIdle(long /*count*/) {
+  bool streaming = false;
+  bool nothingToDo = false;
+  std::chrono::milliseconds pause = kIdlePauseClosed;
+  {
+    Lock lock(lock_);
+    if (shuttingDown_) return true;
+    if (open_) {
+      PrepareOrEndRun();
+      streaming = runPrepared_ && streamingRequested_;
+      pause = kIdlePauseOpen;
+    } else {
+      nothingToDo = true;
+    }
+  }
+  if (streaming) ReadStreamingPacket();
+  if (!nothingToDo) {
+    Lock lock(lock_);
+    if (shuttingDown_) return true;
+    if (!streaming) {
+      previousCounter_ = kCounterBeforeRun;
+      lostPackets_ = 0;
+    }
+    ReadPendingReply();
+    if (auto code = queue_.NextToSend()) {
+      const bool confirmed = TransmitCommand(static_cast<CommandCode>(*code));
+      queue_.AfterSend(confirmed);
+      if (queue_.Queued() == 0) queueEmpty_.Set();
+    }
+    nothingToDo = !streamingRequested_ && queue_.Queued() == 0 && replyReadsDone_ >= expectedReplyBlocks_;
+  }
+  if (nothingToDo && ++idlePasses_ >= kPassesPerPause) {
+    idlePasses_ = 0;
+    Pause(pause);
+  }
+  return true;
+}
+
+void CUSBDevice::PrepareOrEndRun() {
+  if (streamingRequested_ && !runPrepared_) {
+    const int packetSize = runtime_.packetSize > 0 ? runtime_.packetSize : kDefaultPacketSize;
+    if (packetSize != dataRingPacketSize_) {
+      // The ring keeps its storage for as long as the packet size stays the same, so a slot
+      // announced before this run is still readable while the control thread catches up.
+      dataRing_.assign(static_cast<std::size_t>(kDataRingSlots) * static_cast<std::size_t>(packetSize), 0);
+      dataRingPacketSize_ = packetSize;
+    } else {
+      std::fill(dataRing_.begin(), dataRing_.end(), 0);
+    }
+    packetsReceived_ = 0;
+    dataPosition_ = 0;
+    runPrepared_ = true;
+  } else if (runPrepared_ && !streamingRequested_) {
+    runPrepared_ = false;
+  }
+}
+
+void CUSBDevice::ReadStreamingPacket() {
+  usb::CCyUSBEndPoint* endpoint = dataEndpoint_;
+  if (endpoint == nullptr) return;
+  std::uint8_t* slot = dataRing_.data() + static_cast<std::size_t>(dataPosition_) * static_cast<std::size_t>(dataRingPacketSize_);
+  std::memset(slot, 0, static_cast<std::size_t>(dataRingPacketSize_));
+  std::int32_t length = dataRingPacketSize_;
+  if (!endpoint->Transfer(slot, length)) {
+    endpoint->ResetPipe();
+    return;
+  }
+  std::int32_t counter;
+  std::memcpy(&counter, slot, sizeof counter);
+  if (counter - previousCounter_ != kSamplesPerPacket) ++lostPackets_;
+  previousCounter_ = counter;
+  ++packetsReceived_;
+  platform::PostThreadMessage(controlThread_, kMsgPacketArrived,
+                              static_cast<platform::WParam>(dataPosition_), deviceNumber_);
+  dataPosition_ = (dataPosition_ + 1) % kDataRingSlots;
+}
+
+void CUSBDevice::ReadPendingReply() {
+  if (replyReadsDone_ >= expectedReplyBlocks_ || control_ == nullptr) return;
+  const std::size_t bytes = kBlockBytes * static_cast<std::size_t>(expectedReplyBlocks_);
+  std::uint8_t* buffer = replyRing_.data() + static_cast<std::size_t>(replyPosition_) * kReplyBufferBytes;
+  std::memset(buffer, 0, bytes);
+  control_->SetTarget(usb::RequestTarget::kDevice);
+  control_->SetReqType(usb::RequestKind::kVendor);
+  control_->SetReqCode(lastSentConfirmed_ ? kConfirmReplyRequest : kReplyRequest);
+  control_->SetValue(0);
+  control_->SetIndex(0);
+  std::int32_t length = static_cast<std::int32_t>(bytes);
+  const bool read = control_->ReadControl(buffer, length);
+  replyReadsDone_ = 0;
+  expectedReplyBlocks_ = 0;
+  if (!read) {
+    platform::PostThreadMessage(controlThread_, kMsgReplyArrived, kReplyReadFailed, deviceNumber_);
+    control_->ResetPipe();
+    return;
+  }
+  auto reply = ParseReplyPacket(buffer, static_cast<std::size_t>(length));
+  queue_.RecordReply(reply ? reply->status : 0);
+  platform::PostThreadMessage(controlThread_, kMsgReplyArrived,
+                              static_cast<platform::WParam>(replyPosition_), deviceNumber_);
+  replyPosition_ = (replyPosition_ + 1) % kReplyRingSlots;
+}
+
+bool CUSBDevice::TransmitCommand(CommandCode code) {
+  const CommandInfo* info = FindCommand(static_cast<int>(code));
+  if (info == nullptr) return false;
+  CommandPacketBuffer packet{};
+  const std::size_t length =
+      BuildCommandPacketFromRecords(*info, parameters_, runtime_, packet.data(), packet.size());
+  if (length == 0) return info->confirmed;  // commands that put nothing on the wire
+  if (code == CommandCode::kStart && open_) streamingRequested_ = true;
+  if (code == CommandCode::kReadMechanicalLimits) runtime_.mechanicalLimitsValid = 0;
+  if (code == CommandCode::kReadTare) runtime_.tareValid = 0;
+  if (code == CommandCode::kReadAnalogLimits) runtime_.analogLimitsValid = 0;
+  lastSentConfirmed_ = info->confirmed;
+  if (control_ != nullptr) {
+    control_->SetTarget(usb::RequestTarget::kDevice);
+    control_->SetReqType(usb::RequestKind::kVendor);
+    control_->SetReqCode(info->request);
+    control_->SetValue(0);
+    control_->SetIndex(0);
+    std::int32_t sent = static_cast<std::int32_t>(length);
+    control_->WriteControl(packet.data(), sent);  // completion is decided by the replies
+  }
+  if (info->replyBlocks != 0) {
+    expectedReplyBlocks_ = info->replyBlocks;
+    replyReadsDone_ = 0;
+  }
+  return info->confirmed;
+}
+
+void CUSBDevice::Pause(std::chrono::milliseconds pause) { Queue().WaitForMessage(pause); }
+
+void CUSBDevice::Wake() {
+  platform::PostThreadMessage(Identifier(), platform::kKickIdleMessage, 0, 0);
+}
+
+void CUSBDevice::OnQuit(platform::WParam /*wParam*/, platform::LParam /*lParam*/) {
+  {
+    Lock lock(lock_);
+    shuttingDown_ = true;
+    dataEndpoint_ = nullptr;
+    secondEndpoint_ = nullptr;
+    thirdEndpoint_ = nullptr;
+    control_ = nullptr;
+    usb_.reset();
+  }
+  platform::PostQuitMessage(kDeviceThreadExitCode);
+}
+
+int CUSBDevice::ExitInstance() {
+  if (exitNoticeRequested_) exitNotice_ = true;
+  if (exitNotice_) platform::PostThreadMessage(controlThread_, kMsgDeviceThreadEnded, 0, 0);
+  return WorkerThread::ExitInstance();
+}
+
+}  // namespace torva

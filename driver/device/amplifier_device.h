@@ -1,0 +1,166 @@
+#pragma once
+// CUSBDevice: the worker thread that owns the USB link to one amplifier.
+//
+// It sends the commands queued for it, one at a time, as vendor control requests and reads each
+// command's reply; while acquisition runs it reads the streaming endpoint packet by packet into
+// its data ring; and it drives a smart plate's calibration download from the plate's replies.
+// Packets and replies are handed to the control thread by message (1130, 1133) and ring slot.
+//
+// Threads and locking:
+// - The device thread runs the service passes (OnIdle) and the quit handler. Everything it
+//   touches during a pass is guarded by the device lock, except the blocking bulk read itself and
+//   the data-ring slot it reads into, which only the device thread writes.
+// - The control side (exported functions on the caller's thread, and the control thread) calls
+//   the public members. Each takes the device lock briefly; none holds it across the data
+//   endpoint's abort, which is what ends a bulk read the device thread may be blocked in.
+// - Ring slots are handed over by message only: the device writes a slot, posts its number and
+//   does not write that slot again until the ring has wrapped. The data ring's storage lives as
+//   long as the object, so a slot announced in an earlier run stays readable.
+//
+// Life cycle: created suspended by the control thread, which opens the amplifier and copies the
+// endpoint table before resuming it. Ends on message 1025; the object deletes itself.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver/device/amplifier_parameter_block.h"
+#include "driver/device/command_queue.h"
+#include "driver/device/command_set.h"
+#include "driver/device/device_runtime_block.h"
+#include "driver/device/endpoint_table.h"
+#include "platform/sync.h"
+#include "platform/worker_thread.h"
+
+namespace torva {
+
+namespace usb {
+class UsbDevice;
+class CCyUSBEndPoint;
+class CCyControlEndPoint;
+}  // namespace usb
+
+class CUSBDevice : public platform::WorkerThread {
+ public:
+  static constexpr int kDataRingSlots = 625;
+  static constexpr int kReplyRingSlots = 10;
+  static constexpr std::size_t kReplyBufferBytes = 1320;
+  // Endpoint-table indexes the control thread binds: the data endpoint (no time-out), a second
+  // endpoint with a 2000 ms time-out, and a third left as it is.
+  static constexpr int kDataEndpointIndex = 2;
+  static constexpr int kSecondEndpointIndex = 3;
+  static constexpr int kThirdEndpointIndex = 1;
+
+  // A streaming packet as the control thread reads it after message 1130.
+  struct DataSlotView {
+    const std::uint8_t* data = nullptr;
+    int packetSize = 0;
+    int packetsReceived = 0;
+  };
+
+  CUSBDevice();
+  ~CUSBDevice() override;
+
+  // --- Set-up by the control thread while the device thread is still suspended ---------------
+  void SetIdentity(int deviceNumber, platform::ThreadId controlThread);
+  void SetExitNotice(bool requested);
+  void ClearRuntimeLastWord();
+  // Opens the ordinal-th amplifier on the bus (vendor 0x1F6D, product 300 or 200).
+  bool OpenAmplifier(int ordinal);
+  // Amplifiers counted on the bus by OpenAmplifier(0).
+  int AmplifiersFound() const { return amplifiersFound_; }
+  int MatchedProductId() const { return matchedProductId_; }
+  bool IsOpen() const { return open_.load(); }
+  bool BuildEndpointTable();
+  bool CopyEndpointTable(EndpointTable& out) const;
+  // Binds the data endpoint and the two further endpoints by their endpoint-table index.
+  void SelectEndpoints(int dataIndex, int secondIndex, int thirdIndex);
+
+  // --- Control side -----------------------------------------------------------------------------
+  bool LoadRuntimeBlock(const DeviceRuntimeBlock* block);
+  bool LoadParameterBlock(const AmplifierParameterBlock* block);
+  // Appends a command; false when the queue is full (the refusal is counted).
+  bool QueueCommand(CommandCode code);
+  // Builds and sends one command at once; returns whether it is a confirmed command.
+  bool SendCommand(CommandCode code);
+  bool IsStreaming() const { return streamingRequested_.load(); }
+  void StopStreaming() { streamingRequested_ = false; }
+  // Ends a pending bulk read and clears the data endpoint (never under the device lock).
+  void AbortAndResetDataEndpoint();
+  std::uint8_t LastReplyStatus() const;
+  int QueuedCommands() const;
+  // Waits until every queued command has been sent and settled; false when the limit passed.
+  bool WaitUntilQueueEmpty(std::chrono::milliseconds limit);
+  int RefusedCommands() const;
+  DataSlotView DataSlot(int slot) const;
+  // A reply-ring entry: code in byte 1, status in byte 5, payload from byte 16.
+  const std::uint8_t* ReplySlot(int slot) const;
+  std::optional<std::uint32_t> CurrentFrameNumber();
+  bool ResetUsbDevice();
+  int LostPackets() const { return lostPackets_.load(); }
+
+ protected:
+  bool OnIdle(long count) override;
+  int ExitInstance() override;
+
+ private:
+  void OnQuit(platform::WParam wParam, platform::LParam lParam);
+  void PrepareOrEndRun();
+  // Reads one streaming packet (without the device lock); true when one arrived.
+  void ReadStreamingPacket();
+  void ReadPendingReply();
+  bool TransmitCommand(CommandCode code);
+  // Waits for a message or the pause, whichever comes first.
+  void Pause(std::chrono::milliseconds pause);
+  void Wake();
+
+  // Identity.
+  int deviceNumber_ = 0;
+  platform::ThreadId controlThread_ = 0;
+  std::atomic<bool> exitNoticeRequested_{false};
+  bool exitNotice_ = false;
+  std::atomic<bool> open_{false};
+  std::atomic<bool> shuttingDown_{false};
+  int idlePasses_ = 0;
+  mutable platform::CriticalSection lock_;
+
+  // Streaming.
+  std::atomic<bool> streamingRequested_{false};
+  bool runPrepared_ = false;
+  std::vector<std::uint8_t> dataRing_;  // kDataRingSlots x packet size
+  int dataRingPacketSize_ = 0;
+  int dataPosition_ = 0;
+  std::atomic<int> packetsReceived_{0};
+  int previousCounter_ = 1;
+  std::atomic<int> lostPackets_{0};
+
+  // Replies.
+  std::vector<std::uint8_t> replyRing_;  // kReplyRingSlots x kReplyBufferBytes
+  int replyPosition_ = 0;
+  int expectedReplyBlocks_ = 0;
+  int replyReadsDone_ = 0;
+  bool lastSentConfirmed_ = false;
+  CommandQueue queue_;
+  // Set while the command queue is empty.
+  platform::Event queueEmpty_{platform::Event::Reset::kManual, true};
+
+  // USB link.
+  std::unique_ptr<usb::UsbDevice> usb_;
+  usb::CCyControlEndPoint* control_ = nullptr;
+  usb::CCyUSBEndPoint* dataEndpoint_ = nullptr;
+  usb::CCyUSBEndPoint* secondEndpoint_ = nullptr;
+  usb::CCyUSBEndPoint* thirdEndpoint_ = nullptr;
+  int amplifiersFound_ = 0;
+  int matchedProductId_ = 0;
+
+  // The device's own copies of the records.
+  DeviceRuntimeBlock runtime_{};
+  AmplifierParameterBlock parameters_{};
+  EndpointTable endpoints_{};
+};
+
+}  // namespace torva

@@ -1,0 +1,20 @@
+#pragma once
+// The kernel driver seam played by the amplifier emulator: the devices of sim::EmulatedBus, with
+// every request handed to the device's transport-independent model.
+//
+// Threads: as KernelDriver and OpenedDevice require; the model does its own locking, and this
+// adapter keeps no mutable state of its own.
+
+#include <memory>
+
+#include "driver/usb/kernel_driver.h"
+
+namespace torva::usb {
+
+class EmulatedKernelDriver final : public KernelDriver {
+ public:
+  int CountDevices() override;
+  std::unique_ptr<OpenedDevice> OpenDevice(int index) override;
+};
+
+}  // namespace torva::usb

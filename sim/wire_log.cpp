@@ -1,0 +1,33 @@
+#include "sim/wire_log.h"
+
+#include <utility>
+
+#include "driver/device/command_set.h"
+
+namespace torva::sim {
+
+std::optional<int> WireRecord::CommandCode() const {
+  constexpr std::size_t kCodeByte = 1;
+  const bool commandRequest =
+      setup.request == kCommandRequest || setup.request == kReadBackRequest;
+  if (event != WireEvent::kControlOut || setup.requestType != kVendorOutRequestType ||
+      !commandRequest || data.size() <= kCodeByte) {
+    return std::nullopt;
+  }
+  return data[kCodeByte];
+}
+
+bool WireRecord::IsReplyRequest() const {
+  return event == WireEvent::kControlIn && setup.requestType == kVendorInRequestType &&
+         (setup.request == kReplyRequest || setup.request == kConfirmReplyRequest);
+}
+
+void WireLog::Add(WireRecord record) {
+  if (records_.size() == kCapacity) {
+    records_.pop_front();
+    ++dropped_;
+  }
+  records_.push_back(std::move(record));
+}
+
+}  // namespace torva::sim

@@ -1,0 +1,17 @@
+// `torvactl list`: the amplifiers and other devices of the amplifiers' vendor on the bus (or on
+// the emulated bus when TORVA_SIMULATE is set). Reads the bus directly, like lsusb: the library
+// itself is not initialised.
+
+#include <cstdio>
+
+#include "driver/usb/device_list.h"
+#include "tools/torvactl/command.h"
+
+namespace torvactl {
+
+int RunList(const std::vector<std::string>& /*arguments*/) {
+  std::printf("%s", torva::usb::FormatUsbDeviceList(torva::usb::ListUsbDevices()).c_str());
+  return 0;
+}
+
+}  // namespace torvactl
