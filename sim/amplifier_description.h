@@ -32,6 +32,8 @@ struct AmplifierDescription {
   std::uint16_t vendorId = kAmplifierVendorId;
   std::uint16_t productId = kAmplifierProductId300;
   bool speaksAmplifierProtocol = true;
+  // A device that enumerates but cannot be opened (held by another program, no permission).
+  bool refusesOpen = false;
   bool highSpeed = true;
   std::string manufacturer = "Torva";
   std::string productName = "Torva USB Amplifier";

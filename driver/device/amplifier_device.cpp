@@ -12,11 +12,11 @@ namespace {
 
 using Lock = platform::CriticalSectionLock;
 
-// Pauses of a service pass with nothing to do: every fourth idle pass waits this long for a
-// message. An open amplifier is checked more often than one that never opened.
-constexpr std::chrono::milliseconds kIdlePauseOpen{5};
-constexpr std::chrono::milliseconds kIdlePauseClosed{12};
-constexpr int kPassesPerPause = 4;
+// A pass with nothing to do waits on the thread's queue for at most this long. Everything that
+// gives the device work (a queued command, a download request, the quit message) posts to that
+// queue, so the wait ends at once when there is work; the limit only bounds how long an idle
+// device goes without a pass.
+constexpr std::chrono::milliseconds kIdleWaitLimit{50};
 // Time-out of the second selected endpoint.
 constexpr std::uint32_t kSecondEndpointTimeoutMs = 2000;
 // Sample counters rise by this much from one 512-byte packet to the next.
@@ -207,14 +207,12 @@ bool CUSBDevice::ResetUsbDevice() {
 bool CUSBDevice::OnIdle(long /*count*/) {
   bool streaming = false;
   bool nothingToDo = false;
-  std::chrono::milliseconds pause = kIdlePauseClosed;
   {
     Lock lock(lock_);
     if (shuttingDown_) return true;
     if (open_) {
       PrepareOrEndRun();
       streaming = runPrepared_ && streamingRequested_;
-      pause = kIdlePauseOpen;
     } else {
       nothingToDo = true;
     }
@@ -235,10 +233,7 @@ bool CUSBDevice::OnIdle(long /*count*/) {
     }
     nothingToDo = !streamingRequested_ && queue_.Queued() == 0 && replyReadsDone_ >= expectedReplyBlocks_;
   }
-  if (nothingToDo && ++idlePasses_ >= kPassesPerPause) {
-    idlePasses_ = 0;
-    Pause(pause);
-  }
+  if (nothingToDo) Pause(kIdleWaitLimit);
   return true;
 }
 

@@ -125,7 +125,6 @@ class CUSBDevice : public platform::WorkerThread {
   bool exitNotice_ = false;
   std::atomic<bool> open_{false};
   std::atomic<bool> shuttingDown_{false};
-  int idlePasses_ = 0;
   mutable platform::CriticalSection lock_;
 
   // Streaming.

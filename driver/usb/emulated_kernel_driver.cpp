@@ -137,7 +137,9 @@ int EmulatedKernelDriver::CountDevices() {
 std::unique_ptr<OpenedDevice> EmulatedKernelDriver::OpenDevice(int index) {
   const auto devices = sim::EmulatedBus::Instance().PresentDevices();
   if (index < 0 || static_cast<std::size_t>(index) >= devices.size()) return nullptr;
-  return std::make_unique<EmulatedOpenedDevice>(devices[static_cast<std::size_t>(index)]);
+  const auto& device = devices[static_cast<std::size_t>(index)];
+  if (device->Description().refusesOpen) return nullptr;
+  return std::make_unique<EmulatedOpenedDevice>(device);
 }
 
 }  // namespace torva::usb

@@ -51,6 +51,37 @@ TEST_F(AmplifierCommands, ThreeAmplifiersComeUpAsSlotsZeroOneTwoInOneBringUp) {
   for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(Count(Commands(i), 208), 2);
 }
 
+TEST_F(AmplifierCommands, AnAmplifierThatCannotBeOpenedLeavesTheOthersWorking) {
+  std::vector<sim::AmplifierDescription> descriptions = {
+      sim::DescribeAmplifier(0, 100), sim::DescribeAmplifier(1, 100),
+      sim::DescribeAmplifier(2, 100)};
+  descriptions[1].refusesOpen = true;
+  BringUp(descriptions);
+  ASSERT_EQ(fmDLLGetDeviceCount(), 2);
+  const char* expected[] = {descriptions[0].amplifierSerial.c_str(),
+                            descriptions[2].amplifierSerial.c_str()};
+  for (int position = 0; position < 2; ++position) {
+    fmDLLSelectDeviceIndex(position);
+    char serial[16];
+    fmGetAmplifierSerialNumber(serial);
+    EXPECT_STREQ(serial, expected[position]);
+    fmSetBlink();
+  }
+  ASSERT_TRUE(WaitUntil([&] { return Amplifier(2).BlinkCount() > 0; }));
+  EXPECT_GT(Amplifier(0).BlinkCount(), 0);
+}
+
+TEST_F(AmplifierCommands, OnlyAmplifiersOfTheVendorAreBroughtUp) {
+  sim::AmplifierDescription other = sim::DescribeAmplifier(1, 100);
+  other.speaksAmplifierProtocol = false;
+  other.productId = 0x0101;
+  sim::AmplifierDescription product200 = sim::DescribeAmplifier(2, 100);
+  product200.productId = kAmplifierProductId200;
+  BringUp({sim::DescribeAmplifier(0, 100), other, product200});
+  EXPECT_EQ(fmDLLGetDeviceCount(), 2);
+  EXPECT_EQ(Control().Device(1)->MatchedProductId(), kAmplifierProductId200);
+}
+
 TEST_F(AmplifierCommands, PacketSizeOnlyAccepts512) {
   BringUp(1);
   fmDLLSetUSBPacketSize(1024);
