@@ -112,7 +112,9 @@ TransferResult EmulatedAmplifier::VendorOut(const SetupPacket& setup, const std:
     schedule_.Stop();
     changed_.notify_all();
   }
-  if (effect.start) StartStreaming(effect.startFrame, now);
+  // The host sends Start more than once (it has no reply to wait for); a Start while streaming
+  // leaves the running stream alone.
+  if (effect.start && !schedule_.Running()) StartStreaming(effect.startFrame, now);
   return Done(length);
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "driver/control/library_locks.h"
 #include "driver/control/message_numbers.h"
 #include "driver/control/thread_manager.h"
 #include "driver/device/amplifier_device.h"
@@ -28,10 +29,12 @@ void CThreadManager::BringUp(platform::WParam wParam) {
   pollState_ = kPollIdle;
   devices_.fill(nullptr);
   deviceThreads_.fill(0);
-  order_.fill(-1);
-  newOrder_.fill(-1);
-  dropped_.fill(0);
-  lastCounter_.fill(0);
+  {
+    platform::CriticalSectionLock lock(AssemblyLock());
+    order_.fill(-1);
+    newOrder_.fill(-1);
+    assembler_.ClearCounters();
+  }
   exitedThreads_ = 0;
 
   // The first amplifier opened reports how many the bus holds; until then assume one. An
@@ -48,8 +51,12 @@ void CThreadManager::BringUp(platform::WParam wParam) {
     return;
   }
 
+  {
+    platform::CriticalSectionLock lock(AssemblyLock());
+    for (int slot = 0; slot < opened; ++slot) order_[slot] = slot;
+    UpdatePositions();
+  }
   for (int slot = 0; slot < opened; ++slot) {
-    order_[slot] = slot;
     selectedSlot_ = slot;
     devices_[slot]->SelectEndpoints(CUSBDevice::kDataEndpointIndex,
                                     CUSBDevice::kSecondEndpointIndex,

@@ -20,7 +20,9 @@ bool CThreadManager::IssueCommand(int slot, CommandCode code) {
       holdFirstPacket_ = 0;
       return device->IsStreaming() || device->QueueCommand(code);
     case CommandCode::kStop:
-      if (!device->IsStreaming()) return false;
+      // A Start still in the queue makes the amplifier stream as soon as it goes out: the stop
+      // must follow it.
+      if (!device->IsStreaming() && !device->StartPending()) return false;
       device->AbortAndResetDataEndpoint();
       return device->QueueCommand(code);
     case CommandCode::kZero:

@@ -45,6 +45,7 @@ void CThreadManager::ApplyReply(int slot, const std::uint8_t* entry) {
 
   if (code == kReplyStop) {
     ++stopAcknowledgements_;
+    stopAcknowledged_ |= 1u << slot;
     return;
   }
   SlotRecords& records = slots_[slot];

@@ -39,6 +39,7 @@ void CThreadManager::OnShutdown(platform::WParam /*wParam*/, platform::LParam /*
 
 void CThreadManager::FreeAll() {
   for (SlotRecords& records : slots_) records.Free();
+  assembler_.Release();
   devices_.fill(nullptr);
 }
 

@@ -26,12 +26,17 @@ void SlotRecords::Free() {
 CThreadManager::CThreadManager() {
   order_.fill(-1);
   newOrder_.fill(-1);
+  positionOfSlot_.fill(0);
   MapMessage(kMsgDeviceThreadEnded, [this](platform::WParam w, platform::LParam l) {
     OnDeviceThreadEnded(w, l);
   });
   MapMessage(kMsgShutdown, [this](platform::WParam w, platform::LParam l) { OnShutdown(w, l); });
+  MapMessage(kMsgPacketArrived,
+             [this](platform::WParam w, platform::LParam l) { OnPacketArrived(w, l); });
   MapMessage(kMsgReplyArrived,
              [this](platform::WParam w, platform::LParam l) { OnReplyArrived(w, l); });
+  MapMessage(kMsgOrderingComplete,
+             [this](platform::WParam w, platform::LParam l) { OnOrderingComplete(w, l); });
 }
 
 CThreadManager::~CThreadManager() = default;

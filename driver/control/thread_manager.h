@@ -29,6 +29,7 @@
 #include "driver/control/acquisition_settings.h"
 #include "driver/control/control_limits.h"
 #include "driver/control/error_record.h"
+#include "driver/control/frame_assembler.h"
 #include "driver/device/command_set.h"
 #include "driver/device/amplifier_parameter_block.h"
 #include "driver/device/device_runtime_block.h"
@@ -68,7 +69,7 @@ struct SlotRecords {
   void Free();
 };
 
-class CThreadManager : public platform::WorkerThread {
+class CThreadManager : public platform::WorkerThread, private PacketSource {
  public:
   // The pause taken on every fourth idle step; a posted message ends it at once.
   static constexpr std::chrono::milliseconds kIdlePause{2};
@@ -86,8 +87,33 @@ class CThreadManager : public platform::WorkerThread {
   void RequestShutdown();
 
   // --- Acquisition ------------------------------------------------------------------------------
+  // Starts every amplifier whose last reply said "done", all at one USB frame.
+  void StartAcquisition();
   // Stops every amplifier (in platform order) and clears their streaming flags.
   void StopAcquisition();
+  // Sends a command to every amplifier in platform order.
+  void Broadcast(CommandCode code);
+  // Stores a setting in every amplifier's parameter block and sends the command that carries it.
+  void BroadcastSetting(std::int32_t AmplifierParameterBlock::*field, std::int32_t value,
+                        CommandCode code);
+  void SetDataFormat(int format) { dataFormat_ = format; }
+  int DataFormat() const { return dataFormat_.load(); }
+  AcquisitionSettings& MutableSettings() { return settings_; }
+  FrameAssembler& Assembler() { return assembler_; }
+  // 1 once every amplifier has acknowledged the latest broadcast stop, 0 from the next start or
+  // stop until then.
+  int StopCommandFlag() const;
+  bool IsStopped() const { return stopped_.load() != 0; }
+
+  // --- Platform order ---------------------------------------------------------------------------
+  // Reorders by positions (new order[i] = order[positions[i]]); a list that is not a permutation
+  // of 0..N-1 changes nothing.
+  void SetPlatformOrder(const int* positions);
+  int CopyPlatformOrder(int* out) const;
+  void SetOrderingThreshold(float threshold);
+  void StartOrdering();
+  void CancelOrdering();
+  int OrderingComplete() const { return orderingComplete_.load(); }
 
   // --- State read and written by the exported functions ---------------------------------------
   int DeviceCount() const { return deviceCount_.load(); }
@@ -154,6 +180,18 @@ class CThreadManager : public platform::WorkerThread {
   void OnDeviceThreadEnded(platform::WParam wParam, platform::LParam lParam);
   void OnShutdown(platform::WParam wParam, platform::LParam lParam);
   void OnReplyArrived(platform::WParam wParam, platform::LParam lParam);
+  void OnPacketArrived(platform::WParam wParam, platform::LParam lParam);
+  void OnOrderingComplete(platform::WParam wParam, platform::LParam lParam);
+
+  // PacketSource: a device's data-ring slot.
+  const std::uint8_t* Packet(int slot, int ringIndex, int& packetSize) const override;
+  // Sizes the buffers and clears the assembly state for a start (first amplifier of a start).
+  void PrepareStart(int slot, bool firstOfStart, std::int32_t startFrame);
+  // Ordering: tests whether the plate of a slot carries its threshold (packet handler).
+  void RunLoadTest(int slot, int position, platform::WParam ringIndex);
+  // Rebuilds the slot-to-position table after the order changed (under the assembly lock).
+  void UpdatePositions();
+  void NotifyFrame(int ringIndex);
 
   // Creates the device thread of a slot and opens the ordinal-th amplifier on the bus; false
   // when it could not be opened. Opening ordinal 0 also reports how many amplifiers were found.
@@ -179,11 +217,23 @@ class CThreadManager : public platform::WorkerThread {
   std::array<SlotRecords, kMaxAmplifiers> slots_;
 
   // Platform order (position to slot), the order being built by an ordering run, and the
-  // per-slot dropped-sample counts and last counters; N entries are valid.
+  // position of every slot; N entries are valid. The packet handler reads them under the
+  // assembly lock, which every change of the order takes.
   std::array<int, kMaxAmplifiers> order_{};
   std::array<int, kMaxAmplifiers> newOrder_{};
-  std::array<int, kMaxAmplifiers> dropped_{};
-  std::array<int, kMaxAmplifiers> lastCounter_{};
+  std::array<int, kMaxAmplifiers> positionOfSlot_{};
+
+  // Frame assembly and the frame ring.
+  FrameAssembler assembler_;
+  // Stop acknowledgements since the latest broadcast start or stop, one bit per slot.
+  std::atomic<std::uint32_t> stopAcknowledged_{0};
+  std::atomic<bool> lastBroadcastWasStop_{false};
+
+  // Platform ordering.
+  std::atomic<int> orderingActive_{0};
+  std::atomic<int> orderingComplete_{0};
+  int orderedCount_ = 0;
+  int formatBeforeOrdering_ = kFormatRecords;
 
   // Bring-up state.
   std::atomic<int> exitedThreads_{0};

@@ -166,6 +166,11 @@ std::uint8_t CUSBDevice::LastReplyStatus() const {
   return queue_.LastReplyStatus();
 }
 
+bool CUSBDevice::StartPending() const {
+  Lock lock(lock_);
+  return queue_.Contains(static_cast<int>(CommandCode::kStart));
+}
+
 int CUSBDevice::QueuedCommands() const {
   Lock lock(lock_);
   return queue_.Queued();
@@ -310,6 +315,8 @@ bool CUSBDevice::TransmitCommand(CommandCode code) {
       BuildCommandPacketFromRecords(*info, parameters_, runtime_, packet.data(), packet.size());
   if (length == 0) return info->confirmed;  // commands that put nothing on the wire
   if (code == CommandCode::kStart && open_) streamingRequested_ = true;
+  // A stopped amplifier sends nothing more: reading on would wait for ever.
+  if (code == CommandCode::kStop) streamingRequested_ = false;
   if (code == CommandCode::kReadMechanicalLimits) runtime_.mechanicalLimitsValid = 0;
   if (code == CommandCode::kReadTare) runtime_.tareValid = 0;
   if (code == CommandCode::kReadAnalogLimits) runtime_.analogLimitsValid = 0;

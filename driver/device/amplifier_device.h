@@ -88,6 +88,8 @@ class CUSBDevice : public platform::WorkerThread {
   // Builds and sends one command at once; returns whether it is a confirmed command.
   bool SendCommand(CommandCode code);
   bool IsStreaming() const { return streamingRequested_.load(); }
+  // Whether a Start is queued and not yet completed (the amplifier is about to stream).
+  bool StartPending() const;
   void StopStreaming() { streamingRequested_ = false; }
   // Ends a pending bulk read and clears the data endpoint (never under the device lock).
   void AbortAndResetDataEndpoint();

@@ -31,6 +31,12 @@ std::optional<int> CommandQueue::NextToSend() const {
   return front.code;
 }
 
+bool CommandQueue::Contains(int code) const {
+  for (int i = 0; i < queued_; ++i)
+    if (slots_[static_cast<std::size_t>((readPosition_ + i) % kSlots)].code == code) return true;
+  return false;
+}
+
 void CommandQueue::AfterSend(bool confirmed) {
   lastSentSlot_ = readPosition_;
   Slot& front = slots_[static_cast<std::size_t>(readPosition_)];

@@ -40,6 +40,8 @@ class CommandQueue {
   void RecordReply(std::uint8_t status);
 
   int Queued() const { return queued_; }
+  // Whether a command with this code is queued and not yet completed.
+  bool Contains(int code) const;
   int Refused() const { return refused_; }
   // Status of the most recent reply read; cleared when a confirmed command completes, so it is
   // 1 again once the reply to the final send has been read.

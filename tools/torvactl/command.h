@@ -23,5 +23,9 @@ int RunBlink(const std::vector<std::string>& arguments);
 int RunSetGains(const std::vector<std::string>& arguments);
 int RunSetExcitations(const std::vector<std::string>& arguments);
 int RunSetRotation(const std::vector<std::string>& arguments);
+int RunStream(const std::vector<std::string>& arguments);
+int RunOrder(const std::vector<std::string>& arguments);
+int RunZero(const std::vector<std::string>& arguments);
+int RunTare(const std::vector<std::string>& arguments);
 
 }  // namespace torvactl

@@ -1,7 +1,7 @@
 // torvactl: runs the driver library from the command line.
 //   torvactl [--help] <command> [command options]
 
-#include <boost/program_options.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -9,12 +9,17 @@
 
 #include "tools/torvactl/command.h"
 
-namespace po = boost::program_options;
-
 namespace torvactl {
 
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
+      {"stream", "stream every amplifier to CSV: stream [--seconds S] [--rate R] [--format F] "
+                 "[--output FILE] [--zero]",
+       RunStream},
+      {"order", "find the platform order by stepping on the plates: order [--threshold N]",
+       RunOrder},
+      {"zero", "zero every amplifier", RunZero},
+      {"tare", "tare every amplifier and print the tare values", RunTare},
       {"status", "initialise the library, report version, device count and bring-up state",
        RunStatus},
       {"list", "list the amplifiers on the bus (vendor, product, serial, bus speed)", RunList},
@@ -43,38 +48,14 @@ void PrintUsage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  po::options_description global("options");
-  global.add_options()("help", "show this help")(
-      "command", po::value<std::string>()->default_value("status"), "command to run")(
-      "arguments", po::value<std::vector<std::string>>(), "arguments of the command");
-  po::positional_options_description positional;
-  positional.add("command", 1).add("arguments", -1);
-
-  po::variables_map options;
-  try {
-    // Options after the command name belong to the command.
-    po::parsed_options parsed = po::command_line_parser(argc, argv)
-                                    .options(global)
-                                    .positional(positional)
-                                    .style(po::command_line_style::unix_style ^
-                                           po::command_line_style::allow_short)
-                                    .allow_unregistered()
-                                    .run();
-    po::store(parsed, options);
-    po::notify(options);
-  } catch (const po::error& error) {
-    std::fprintf(stderr, "torvactl: %s\n", error.what());
-    return 2;
-  }
-  const std::string name = options["command"].as<std::string>();
-  if (options.count("help") && name == "status" && argc <= 2) {
+  // The first argument names the command; everything after it belongs to the command, whose own
+  // options are parsed there.
+  const std::string name = argc > 1 ? argv[1] : "status";
+  if (name == "--help" || name == "-h" || name == "help") {
     PrintUsage();
     return 0;
   }
-  std::vector<std::string> arguments;
-  if (options.count("arguments")) arguments = options["arguments"].as<std::vector<std::string>>();
-  if (options.count("help")) arguments.insert(arguments.begin(), "--help");
-
+  const std::vector<std::string> arguments(argv + std::min(argc, 2), argv + argc);
   for (const auto& command : torvactl::Commands())
     if (name == command.name) return command.run(arguments);
   std::fprintf(stderr, "torvactl: unknown command '%s'\n", name.c_str());

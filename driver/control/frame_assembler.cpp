@@ -1,0 +1,205 @@
+#include "driver/control/frame_assembler.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "driver/device/streaming_packet.h"
+
+namespace torva {
+namespace {
+
+constexpr int kRecordValues = 8;  // counter, six channels, auxiliary word
+constexpr int kChannels = static_cast<int>(kChannelCount);
+
+std::int32_t Word(const std::uint8_t* sample, int word) {
+  std::int32_t value;
+  std::memcpy(&value, sample + static_cast<std::size_t>(word) * sizeof value, sizeof value);
+  return value;
+}
+
+// Copies the six channel words of a sample bit for bit.
+void CopyChannels(const std::uint8_t* sample, float* out) {
+  std::memcpy(out, sample + offsetof(StreamingSample, channels), kChannels * sizeof(float));
+}
+
+}  // namespace
+
+int FrameAssembler::ValuesPerRecord(int format) {
+  switch (format) {
+    case kFormatChannels: return kChannels;
+    case kFormatRecords:
+    case kFormatRows: return kRecordValues;
+    default: return 0;
+  }
+}
+
+bool FrameAssembler::Later(std::int32_t a, std::int32_t b) {
+  const std::int64_t difference = std::int64_t{a} - std::int64_t{b};
+  if (difference == 0) return false;
+  // A large distance means the larger number is from before the wrap.
+  return difference > 0 ? difference <= kWrapDistance : -difference > kWrapDistance;
+}
+
+bool FrameAssembler::Consecutive(std::int32_t previous, std::int32_t counter) {
+  const std::int64_t step = std::int64_t{counter} - std::int64_t{previous};
+  return step == 1 || step == -1 || step == 1 - kSampleCounterModulus ||
+         static_cast<std::uint32_t>(counter) == static_cast<std::uint32_t>(previous) + 1u;
+}
+
+void FrameAssembler::Reset(int deviceCount, int packetSize, int format) {
+  deviceCount_ = std::clamp(deviceCount, 0, kMaxAmplifiers);
+  samplesPerPacket_ = std::max(packetSize, 0) / static_cast<int>(kStreamingSampleBytes);
+  if (ValuesPerRecord(format) != 0) {
+    builtRecordValues_ = ValuesPerRecord(format);
+    builtFormat_ = format;
+  }
+  const int values = builtRecordValues_ * samplesPerPacket_ * deviceCount_;
+  scratch_.assign(static_cast<std::size_t>(values), 0.0f);
+  ring_.Reset(values);
+  have_.fill(0);
+  pending_.fill(0);
+  readIndex_.fill(0);
+  frameNumber_.fill(0);
+}
+
+void FrameAssembler::Release() {
+  deviceCount_ = 0;
+  scratch_ = {};
+  ring_.Release();
+}
+
+void FrameAssembler::ClearCounters() {
+  lastCounter_.fill(0);
+  for (auto& count : dropped_) count = 0;
+}
+
+void FrameAssembler::ClearPending() { pending_.fill(0); }
+
+void FrameAssembler::CountGapInEverySlot() {
+  for (int slot = 0; slot < deviceCount_; ++slot) ++dropped_[static_cast<std::size_t>(slot)];
+}
+
+int FrameAssembler::EffectiveFormat(int format) const {
+  // A format whose records are larger than the buffers were built for waits for the next start.
+  const int values = ValuesPerRecord(format);
+  return values != 0 && values <= builtRecordValues_ ? format : builtFormat_;
+}
+
+bool FrameAssembler::Announce(int slot, int position, bool hold, const PacketSource& source,
+                              int format) {
+  const auto s = static_cast<std::size_t>(slot);
+  ++pending_[s];
+  if (have_[s] != 0) return false;
+  have_[s] = 1;
+  if (!hold) Take(slot, position, source, format);
+  return true;
+}
+
+int FrameAssembler::TryComplete(const PacketSource& source, int format, bool deliver,
+                                const std::array<int, kMaxAmplifiers>& positionOfSlot) {
+  for (int slot = 0; slot < deviceCount_; ++slot)
+    if (have_[static_cast<std::size_t>(slot)] == 0) return -1;
+
+  // Discard the packets of amplifiers that are behind until every amplifier agrees.
+  for (bool changed = true; changed;) {
+    changed = false;
+    std::int32_t latest = frameNumber_[0];
+    for (int slot = 1; slot < deviceCount_; ++slot)
+      if (Later(frameNumber_[static_cast<std::size_t>(slot)], latest))
+        latest = frameNumber_[static_cast<std::size_t>(slot)];
+    for (int slot = 0; slot < deviceCount_; ++slot) {
+      const auto s = static_cast<std::size_t>(slot);
+      if (!Later(latest, frameNumber_[s])) continue;
+      have_[s] = 0;
+      if (pending_[s] <= 0) return -1;  // completes when this amplifier's next packet arrives
+      have_[s] = 1;
+      Take(slot, positionOfSlot[s], source, format);
+      changed = true;
+    }
+  }
+
+  // The frame is complete: copy it into the ring once. A frame the caller had not taken when the
+  // ring was full is dropped, which the caller sees as a gap in every amplifier's samples.
+  if (ring_.MakeRoomForWrite()) CountGapInEverySlot();
+  if (deliver && !scratch_.empty())
+    std::memcpy(ring_.WriteEntry(), scratch_.data(), scratch_.size() * sizeof(float));
+  const int completed = ring_.CompleteWrite();
+
+  // The next frame starts with the packets that are already waiting.
+  for (int slot = 0; slot < deviceCount_; ++slot) {
+    const auto s = static_cast<std::size_t>(slot);
+    have_[s] = 0;
+    if (pending_[s] > 0) {
+      have_[s] = 1;
+      Take(slot, positionOfSlot[s], source, format);
+    }
+  }
+  return completed;
+}
+
+float FrameAssembler::Scratch(int index) const {
+  return index >= 0 && static_cast<std::size_t>(index) < scratch_.size()
+             ? scratch_[static_cast<std::size_t>(index)]
+             : 0.0f;
+}
+
+void FrameAssembler::Take(int slot, int position, const PacketSource& source, int format) {
+  const auto s = static_cast<std::size_t>(slot);
+  frameNumber_[s] = Convert(slot, position, readIndex_[s], source, format);
+  readIndex_[s] = (readIndex_[s] + 1) % kRingEntries;
+  --pending_[s];
+}
+
+void FrameAssembler::CountDrop(int slot, std::int32_t counter) {
+  const auto s = static_cast<std::size_t>(slot);
+  if (!Consecutive(lastCounter_[s], counter)) ++dropped_[s];
+  lastCounter_[s] = counter;
+}
+
+std::int32_t FrameAssembler::Convert(int slot, int position, int ringIndex,
+                                     const PacketSource& source, int format) {
+  int packetSize = 0;
+  const std::uint8_t* packet = source.Packet(slot, ringIndex, packetSize);
+  if (packet == nullptr || packetSize < static_cast<int>(kStreamingSampleBytes)) return 0;
+  const std::int32_t frameNumber = Word(packet, 0);
+  const int n = deviceCount_;
+  const int samples = std::min(packetSize / static_cast<int>(kStreamingSampleBytes), samplesPerPacket_);
+  if (position < 0 || position >= n) return frameNumber;
+  float* frame = scratch_.data();
+
+  switch (EffectiveFormat(format)) {
+    case kFormatChannels:
+      for (int s = 0; s < samples; ++s) {
+        const std::uint8_t* sample = packet + static_cast<std::size_t>(s) * kStreamingSampleBytes;
+        CopyChannels(sample, frame + (s * n + position) * kChannels);
+      }
+      break;
+    case kFormatRecords:
+      for (int s = 0; s < samples; ++s) {
+        const std::uint8_t* sample = packet + static_cast<std::size_t>(s) * kStreamingSampleBytes;
+        float* record = frame + (s * n + position) * kRecordValues;
+        const std::int32_t counter = Word(sample, 0);
+        CountDrop(slot, counter);
+        record[0] = static_cast<float>(counter);
+        CopyChannels(sample, record + 1);
+        record[7] = static_cast<float>(Word(sample, 7));
+      }
+      break;
+    case kFormatRows:
+      for (int s = 0; s < samples; ++s) {
+        const std::uint8_t* sample = packet + static_cast<std::size_t>(s) * kStreamingSampleBytes;
+        float* row = frame + s * (kChannels * n + 2);
+        const std::int32_t counter = Word(sample, 0);
+        CountDrop(slot, counter);
+        if (position == 0) row[0] = static_cast<float>(counter);
+        CopyChannels(sample, row + 1 + kChannels * position);
+        if (position == n - 1) row[kChannels * n + 1] = static_cast<float>(Word(sample, 7));
+      }
+      break;
+    default:
+      break;
+  }
+  return frameNumber;
+}
+
+}  // namespace torva

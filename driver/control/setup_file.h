@@ -1,0 +1,63 @@
+#pragma once
+// The saved setup, TorvaUsbSetup.cfg in the configuration directory: the acquisition settings and
+// the amplifiers of the setup in platform order. Plain text, one value a line, lines ended by
+// CR LF:
+//   101                          format version
+//   n                            number of amplifiers
+//   rate, run mode, genlock      one line each
+//   then per amplifier: amplifier serial, amplifier model, platform serial, platform model.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver/control/acquisition_settings.h"
+
+namespace torva {
+
+inline constexpr const char* kSetupFileName = "TorvaUsbSetup.cfg";
+inline constexpr std::int32_t kSetupFileVersion = 101;
+inline constexpr std::size_t kSerialFieldBytes = 16;
+inline constexpr std::size_t kModelFieldBytes = 16;
+inline constexpr std::size_t kPlatformModelFieldBytes = 28;
+
+#pragma pack(push, 1)
+// One amplifier of the saved setup. NUL-padded text; a value that fills its field has no NUL.
+struct SavedAmplifier {
+  char amplifierSerial[kSerialFieldBytes];
+  char amplifierModel[kModelFieldBytes];
+  char platformSerial[kSerialFieldBytes];
+  char platformModel[kPlatformModelFieldBytes];
+};
+#pragma pack(pop)
+
+static_assert(sizeof(SavedAmplifier) == 76);
+static_assert(offsetof(SavedAmplifier, amplifierModel) == 16);
+static_assert(offsetof(SavedAmplifier, platformSerial) == 32);
+static_assert(offsetof(SavedAmplifier, platformModel) == 48);
+
+struct SavedSetup {
+  std::int32_t version = 0;
+  // The count as saved, even when outside 0..kMaxAmplifiers (then `entries` is empty).
+  std::int32_t count = 0;
+  std::int32_t rate = kDefaultAcquisitionRate;
+  std::int32_t runMode = 0;
+  std::int32_t genlock = 0;
+  // `count` entries when the count is valid; entries the file does not reach stay empty.
+  std::vector<SavedAmplifier> entries;
+};
+
+// Reads the saved setup; nothing when the file cannot be opened. CR LF and LF line ends read
+// alike. A value longer than its field is cut and the rest of its line skipped. Header numbers
+// that are missing or unreadable keep their defaults, and no amplifier text is read after them.
+std::optional<SavedSetup> ReadSetupFile(const std::string& path);
+
+// Writes (creating or truncating) the saved setup for `entries` in platform order. Each text is
+// written up to its first NUL, its first line break or its field's length. False when the file
+// cannot be written, or when there are more than kMaxAmplifiers entries (nothing is written then).
+bool WriteSetupFile(const std::string& path, std::int32_t rate, std::int32_t runMode,
+                    std::int32_t genlock, const std::vector<SavedAmplifier>& entries);
+
+}  // namespace torva

@@ -1,0 +1,256 @@
+// Acquisition on emulated amplifiers through the exported functions: aligned frames announced by
+// message, the settings broadcasts, stop acknowledgements, the copying transfer calls and
+// platform ordering.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "driver/device/amplifier_device.h"
+#include "platform/thread_messages.h"
+#include "platform/window_target.h"
+#include "tests/support/emulated_library.h"
+#include "tests/support/process_stats.h"
+
+namespace torva {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::EmulatedLibrary;
+using testing::WaitUntil;
+
+constexpr int kSamples = 16;
+
+std::vector<sim::AmplifierDescription> Plates(std::vector<sim::SignalProfile> signals) {
+  std::vector<sim::AmplifierDescription> descriptions;
+  for (std::size_t i = 0; i < signals.size(); ++i) {
+    descriptions.push_back(sim::DescribeAmplifier(static_cast<int>(i), 100));
+    descriptions.back().signal = signals[i];
+  }
+  return descriptions;
+}
+
+class Acquisition : public EmulatedLibrary {
+ protected:
+  // Starts streaming to this thread's queue and collects `frames` frames (copied).
+  std::vector<std::vector<float>> Collect(int frames) {
+    std::vector<std::vector<float>> collected;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (static_cast<int>(collected.size()) < frames &&
+           std::chrono::steady_clock::now() < deadline) {
+      platform::Message message;
+      if (!platform::WaitForMessage(std::chrono::milliseconds(100))) continue;
+      while (platform::PeekMessage(message, true)) {
+        EXPECT_EQ(message.message, static_cast<std::uint32_t>(TORVA_MSG_DATA_READY_THREAD));
+        EXPECT_LT(message.wParam, static_cast<platform::WParam>(kRingEntries));
+      }
+      float* frame = nullptr;
+      while (fmDLLTransferFloatData(&frame) > 0)
+        collected.emplace_back(frame, frame + Control().Assembler().Ring().ValuesPerFrame());
+    }
+    return collected;
+  }
+  void StreamToThisThread() {
+    fmDLLPostDataReadyMessages(1);
+    fmDLLPostUserThreadMessages(static_cast<int>(platform::CurrentThreadId()));
+    fmBroadcastStart();
+  }
+  void DrainQueue() {
+    platform::Message message;
+    while (platform::PeekMessage(message, true)) {
+    }
+  }
+  void SetUp() override { DrainQueue(); }
+};
+
+TEST_F(Acquisition, FramesOfTwoAmplifiersAreAlignedAndContinuous) {
+  BringUp(2);
+  StreamToThisThread();
+  const auto frames = Collect(20);
+  ASSERT_EQ(frames.size(), 20u);
+  float previous = -1.0f;
+  for (const auto& frame : frames) {
+    ASSERT_EQ(frame.size(), 2u * 8 * kSamples);
+    for (int s = 0; s < kSamples; ++s) {
+      const float counter = frame[static_cast<std::size_t>(s * 2 * 8)];
+      EXPECT_EQ(frame[static_cast<std::size_t>((s * 2 + 1) * 8)], counter);  // same sample
+      if (previous >= 0) {
+        EXPECT_EQ(counter, previous + 1.0f);
+      }
+      previous = counter;
+    }
+  }
+  EXPECT_EQ(fmDLLGetDroppedDataCount(), 0);
+  fmBroadcastStop();
+}
+
+TEST_F(Acquisition, AWindowTargetReceivesDataReadyWindowMessages) {
+  BringUp(1);
+  platform::WindowHandle window = platform::CreateWindowTarget();
+  fmDLLPostDataReadyMessages(1);
+  fmDLLPostWindowMessages(window);
+  fmBroadcastStart();
+  platform::Message message;
+  ASSERT_TRUE(platform::GetWindowMessage(window, message, std::chrono::seconds(5)));
+  EXPECT_EQ(message.message, static_cast<std::uint32_t>(TORVA_MSG_DATA_READY_WINDOW));
+  float* frame = nullptr;
+  EXPECT_GE(fmDLLTransferFloatData(&frame), 1);
+  fmBroadcastStop();
+  platform::DestroyWindowTarget(window);
+}
+
+TEST_F(Acquisition, RateRunModeAndGenlockAcceptOnlyTheirRanges) {
+  BringUp(2);
+  fmBroadcastAcquisitionRate(5);
+  fmBroadcastAcquisitionRate(3001);
+  EXPECT_EQ(fmDLLGetAcquisitionRate(), 1000);
+  fmBroadcastAcquisitionRate(3000);
+  EXPECT_EQ(fmDLLGetAcquisitionRate(), 3000);
+  fmBroadcastRunMode(5);
+  fmBroadcastRunMode(3);
+  EXPECT_EQ(fmDLLGetRunMode(), 3);
+  fmBroadcastGenlock(-1);
+  fmBroadcastGenlock(2);
+  EXPECT_EQ(fmDLLGetGenlock(), 2);
+  for (std::size_t i = 0; i < 2; ++i) {
+    ASSERT_TRUE(WaitForMemory(i, [](const AmplifierParameterBlock& m) {
+      return m.acquisitionRate == 3000 && m.runMode == 3 && m.genlock == 2;
+    }));
+  }
+  fmDLLSelectDeviceIndex(1);
+  EXPECT_EQ(fmGetAcquisitionRate(), 3000);
+  EXPECT_EQ(fmGetRunMode(), 3);
+  fmSetRunMode(1);
+  fmSetRunMode(9);
+  EXPECT_EQ(fmGetRunMode(), 1);
+  EXPECT_EQ(fmDLLGetRunMode(), 3);  // the selected amplifier only
+}
+
+TEST_F(Acquisition, StopFlagIsSetOnceEveryAmplifierAcknowledgedTheLatestStop) {
+  BringUp(2);
+  EXPECT_EQ(fmDLLGetStopCommandFlag(), 0);
+  StreamToThisThread();
+  ASSERT_EQ(Collect(2).size(), 2u);
+  fmBroadcastStop();
+  ASSERT_TRUE(WaitUntil([] { return fmDLLGetStopCommandFlag() == 1; }));
+  // It stays set: every amplifier answers a stop twice.
+  ASSERT_TRUE(WaitUntil([&] { return Control().StopAcknowledgements() >= 4; }));
+  EXPECT_EQ(fmDLLGetStopCommandFlag(), 1);
+  fmBroadcastStart();
+  EXPECT_EQ(fmDLLGetStopCommandFlag(), 0);
+  fmBroadcastStop();
+  ASSERT_TRUE(WaitUntil([] { return fmDLLGetStopCommandFlag() == 1; }));
+}
+
+TEST_F(Acquisition, CopyingTransfersNeverCopyPastTheFrame) {
+  BringUp(1);
+  StreamToThisThread();
+  ASSERT_TRUE(WaitUntil([&] { return Control().Assembler().Ring().Available() >= 4; }));
+  fmBroadcastStop();
+  const int values = Control().Assembler().Ring().ValuesPerFrame();
+  ASSERT_EQ(values, 128);
+
+  std::vector<std::int16_t> shorts(static_cast<std::size_t>(values) + 8, 0x5A5A);
+  EXPECT_EQ(fmDLLGetTheShortDataLBVStyle(shorts.data(), 2 * values), 1);
+  EXPECT_NE(shorts[0], 0x5A5A);
+  EXPECT_EQ(shorts[static_cast<std::size_t>(values)], 0x5A5A);
+
+  std::vector<float> floats(static_cast<std::size_t>(values) + 8, -7.0f);
+  EXPECT_GE(fmDLLGetTheFloatDataLBVStyle(floats.data(), 1 << 30), 1);  // oversized: one frame
+  EXPECT_NE(floats[0], -7.0f);
+  EXPECT_EQ(floats[static_cast<std::size_t>(values)], -7.0f);
+
+  std::vector<std::int32_t> longs(4, 99);
+  EXPECT_EQ(fmDLLGetTheLongDataLBVStyle(longs.data(), -5), 1);  // negative: nothing copied
+  EXPECT_THAT(longs, ElementsAre(99, 99, 99, 99));
+  EXPECT_EQ(fmDLLGetTheLongDataLBVStyle(nullptr, 16), 0);
+  EXPECT_EQ(fmDLLTransferFloatData(nullptr), 0);
+}
+
+TEST_F(Acquisition, SettingTheOrderRequiresAPermutation) {
+  BringUp(2);
+  int order[2];
+  int swap[2] = {1, 0};
+  fmDLLSetPlatformOrder(swap);
+  ASSERT_EQ(fmDLLGetPlatformOrder(order), 2);
+  EXPECT_THAT(order, ElementsAre(1, 0));
+  fmDLLSelectDeviceIndex(0);
+  EXPECT_EQ(Control().SelectedSlot(), 1);
+  EXPECT_EQ(fmDLLGetDeviceIndex(), 0);
+  fmDLLSetPlatformOrder(swap);
+  fmDLLGetPlatformOrder(order);
+  EXPECT_THAT(order, ElementsAre(0, 1));
+  int duplicate[2] = {1, 1};
+  int outOfRange[2] = {0, 2};
+  fmDLLSetPlatformOrder(duplicate);
+  fmDLLSetPlatformOrder(outOfRange);
+  fmDLLSetPlatformOrder(nullptr);
+  fmDLLGetPlatformOrder(order);
+  EXPECT_THAT(order, ElementsAre(0, 1));
+}
+
+TEST_F(Acquisition, OrderingTakesThePlatesInTheOrderTheyAreLoaded) {
+  // Plate B (slot 1) carries a person from the start; plate A is stepped on later.
+  BringUp(Plates({sim::SignalProfile::kUnloaded, sim::SignalProfile::kStaticLoad}));
+  fmDLLSetDataFormat(1);
+  fmBroadcastPlatformOrderingThreshold(50.0f);
+  fmDLLStartPlatformOrdering();
+  StreamToThisThread();
+  // Frames are counted but neither copied nor announced while ordering runs.
+  ASSERT_TRUE(WaitUntil([&] { return Control().Assembler().Ring().Available() >= 5; }));
+  EXPECT_EQ(fmDLLIsPlatformOrderingComplete(), 0);
+  platform::Message message;
+  EXPECT_FALSE(platform::PeekMessage(message, false));
+  Amplifier(0).SetSignal(sim::SignalProfile::kStaticLoad);
+  ASSERT_TRUE(WaitUntil([] { return fmDLLIsPlatformOrderingComplete() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return !Amplifier(0).Streaming() && !Amplifier(1).Streaming(); }));
+  int order[2];
+  fmDLLGetPlatformOrder(order);
+  EXPECT_THAT(order, ElementsAre(1, 0));
+  EXPECT_EQ(Control().DataFormat(), 1);
+  EXPECT_FALSE(platform::PeekMessage(message, false));
+}
+
+TEST_F(Acquisition, APlateLoadedAgainIsOrderedOnceAndCancelRestoresEverything) {
+  BringUp(Plates({sim::SignalProfile::kStaticLoad, sim::SignalProfile::kUnloaded}));
+  fmDLLSetDataFormat(2);
+  fmBroadcastPlatformOrderingThreshold(50.0f);
+  fmDLLStartPlatformOrdering();
+  StreamToThisThread();
+  // Plate A is loaded in every packet, far more often than there are plates.
+  ASSERT_TRUE(WaitUntil([&] { return Control().Assembler().Ring().Available() >= 10; }));
+  EXPECT_EQ(fmDLLIsPlatformOrderingComplete(), 0);
+  fmDLLCancelPlatformOrdering();
+  EXPECT_EQ(Control().DataFormat(), 2);
+  int order[2];
+  fmDLLGetPlatformOrder(order);
+  EXPECT_THAT(order, ElementsAre(0, 1));
+  ASSERT_TRUE(WaitUntil([&] { return !Amplifier(0).Streaming(); }));
+}
+
+TEST_F(Acquisition, DroppedPacketsAreCountedPerAmplifier) {
+  BringUp(2);
+  StreamToThisThread();
+  ASSERT_EQ(Collect(3).size(), 3u);
+  Amplifier(1).DropPackets(2);
+  ASSERT_TRUE(WaitUntil([] { return fmDLLGetSavedFailureCountPerDevice(1) > 0; }));
+  EXPECT_EQ(fmDLLGetSavedFailureCountPerDevice(0), 0);
+  EXPECT_EQ(fmDLLGetDroppedDataCount(), fmDLLGetSavedFailureCountPerDevice(1));
+  EXPECT_EQ(fmDLLGetSavedFailureCountPerDevice(7), 0);
+  fmBroadcastStop();
+}
+
+TEST_F(Acquisition, TareValuesArriveAfterTheRequest) {
+  BringUp(1);
+  fmBroadcastTare();
+  fmUpdateTare();
+  int tare[6] = {};
+  EXPECT_EQ(fmGetTare(tare), 0);
+  ASSERT_TRUE(WaitUntil([&] { return fmGetTare(tare) == 1; }));
+  EXPECT_THAT(Commands(0), ::testing::Contains(181));
+}
+
+}  // namespace
+}  // namespace torva
