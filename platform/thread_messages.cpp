@@ -1,5 +1,7 @@
 #include "platform/thread_messages.h"
 
+#include <pthread.h>
+
 #include "platform/queue_registry.h"
 
 namespace torva::platform {
@@ -11,19 +13,44 @@ detail::QueueRegistry& ThreadQueues() {
   return *registry;
 }
 
-// The calling thread's queue; unregistered when the thread ends.
+// The calling thread's queue; unregistered when the thread ends. The thread-local pointer is
+// trivially destructible on purpose: a thread_local with a destructor registers itself with the
+// dynamic loader on first use, under the loader's lock, and a thread that first touches its queue
+// while another thread unloads a library (waiting for that thread) would deadlock. A thread key's
+// destructor does the clean-up instead.
 struct ThreadQueueSlot {
   RegisteredQueue registered;
-  ~ThreadQueueSlot() {
-    if (registered.id != 0) ThreadQueues().Remove(registered.id);
-  }
 };
 
-thread_local ThreadQueueSlot t_slot;
+thread_local ThreadQueueSlot* t_slot = nullptr;
+
+void ReleaseSlot(void* slot) {
+  auto* owned = static_cast<ThreadQueueSlot*>(slot);
+  if (owned->registered.id != 0) ThreadQueues().Remove(owned->registered.id);
+  delete owned;
+}
+
+pthread_key_t CreateSlotKey() {
+  pthread_key_t key;
+  pthread_key_create(&key, &ReleaseSlot);
+  return key;
+}
+
+// Created when the library is loaded, before any thread asks for its queue.
+const pthread_key_t g_slotKey = CreateSlotKey();
+
+ThreadQueueSlot& Slot() {
+  if (t_slot == nullptr) {
+    t_slot = new ThreadQueueSlot;
+    pthread_setspecific(g_slotKey, t_slot);
+  }
+  return *t_slot;
+}
 
 const RegisteredQueue& EnsureCurrentQueue() {
-  if (t_slot.registered.id == 0) t_slot.registered = RegisterNewThreadQueue();
-  return t_slot.registered;
+  ThreadQueueSlot& slot = Slot();
+  if (slot.registered.id == 0) slot.registered = RegisterNewThreadQueue();
+  return slot.registered;
 }
 
 }  // namespace
@@ -36,9 +63,10 @@ RegisteredQueue RegisterNewThreadQueue() {
 }
 
 void AdoptQueueForCurrentThread(const RegisteredQueue& registered) {
-  if (t_slot.registered.id != 0 && t_slot.registered.id != registered.id)
-    ThreadQueues().Remove(t_slot.registered.id);
-  t_slot.registered = registered;
+  ThreadQueueSlot& slot = Slot();
+  if (slot.registered.id != 0 && slot.registered.id != registered.id)
+    ThreadQueues().Remove(slot.registered.id);
+  slot.registered = registered;
 }
 
 void UnregisterThreadQueue(ThreadId thread) { ThreadQueues().Remove(thread); }

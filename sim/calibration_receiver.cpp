@@ -33,7 +33,11 @@ bool CalibrationReceiver::ReceiveBlock(const std::uint8_t* block, std::size_t by
   }
   const std::size_t remaining = static_cast<std::size_t>(streamLength_) - received_.size();
   const std::size_t take = std::min({remaining, bytes, kCalibrationBlockBytes});
+  const std::size_t start = received_.size();
   received_.insert(received_.end(), block, block + take);
+  if (corruptOffset_ >= 0 && static_cast<std::size_t>(corruptOffset_) >= start &&
+      static_cast<std::size_t>(corruptOffset_) < received_.size())
+    received_[static_cast<std::size_t>(corruptOffset_)] ^= 0x01;
   ++blocksReceived_;
   busyLeft_ = busyQueriesPerBlock_;
   if (received_.size() == static_cast<std::size_t>(streamLength_)) Finish();

@@ -36,6 +36,8 @@ class CalibrationReceiver {
   void SetBusyQueriesPerBlock(int queries) { busyQueriesPerBlock_ = queries < 0 ? 0 : queries; }
   void SetStaysBusy(bool staysBusy) { staysBusy_ = staysBusy; }
   void SetRejectVersion(bool reject) { rejectVersion_ = reject; }
+  // Flips one bit of the stream byte at `offset` as it arrives (a transmission error).
+  void CorruptByteAt(std::int32_t offset) { corruptOffset_ = offset; }
 
  private:
   void Fail(PlateErrorDetail detail) { Fail(static_cast<std::int32_t>(detail)); }
@@ -51,6 +53,7 @@ class CalibrationReceiver {
   int busyQueriesPerBlock_ = 2;
   bool staysBusy_ = false;
   bool rejectVersion_ = false;
+  std::int32_t corruptOffset_ = -1;
   std::vector<std::uint8_t> received_;
 };
 

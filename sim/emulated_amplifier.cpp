@@ -163,6 +163,7 @@ TransferResult EmulatedAmplifier::ControlIn(const SetupPacket& setup, std::uint8
     result = StandardIn(setup, data, limit);
   } else if (setup.requestType == kVendorInRequestType && description_.speaksAmplifierProtocol &&
              (setup.request == kReplyRequest || setup.request == kConfirmReplyRequest)) {
+    changed_.wait_for(lock, kHeldReplyLimit, [this] { return !repliesHeld_ || !present_; });
     const auto bytes = firmware_.TakeReply(setup.request, data, limit);
     if (bytes) result = Done(*bytes);
   }
@@ -452,6 +453,19 @@ void EmulatedAmplifier::SetPlateBusyQueries(int queries) {
 void EmulatedAmplifier::SetRejectCalibrationVersion(bool reject) {
   Lock lock(mutex_);
   firmware_.Calibration().SetRejectVersion(reject);
+}
+
+void EmulatedAmplifier::SetRepliesHeld(bool held) {
+  {
+    Lock lock(mutex_);
+    repliesHeld_ = held;
+  }
+  changed_.notify_all();
+}
+
+void EmulatedAmplifier::CorruptCalibrationByte(std::int32_t offset) {
+  Lock lock(mutex_);
+  firmware_.Calibration().CorruptByteAt(offset);
 }
 
 void EmulatedAmplifier::DropPackets(int packets) {

@@ -67,6 +67,7 @@ class EmulatedAmplifier {
   TransferResult ControlOut(const SetupPacket& setup, const std::uint8_t* data,
                             std::size_t length);
   TransferResult ControlIn(const SetupPacket& setup, std::uint8_t* data, std::size_t capacity);
+  static constexpr std::chrono::seconds kHeldReplyLimit{10};
   // Blocks until a packet is ready, `deadline` passes (none: no limit), the endpoint is aborted,
   // or the device is unplugged.
   TransferResult BulkIn(std::uint8_t endpoint, std::uint8_t* buffer, std::size_t length,
@@ -114,6 +115,11 @@ class EmulatedAmplifier {
   void SetPlateBusyQueries(int queries);
   // The plate rejects the version of any calibration file.
   void SetRejectCalibrationVersion(bool reject);
+  // While held, a reply request waits (like a slow amplifier) until the replies are released, the
+  // device is unplugged, or ten seconds pass. For in-process tests: it blocks the caller.
+  void SetRepliesHeld(bool held);
+  // One byte of the next calibration stream arrives with a bit flipped.
+  void CorruptCalibrationByte(std::int32_t offset);
   // The next `packets` streaming packets are lost: the counter jumps over them.
   void DropPackets(int packets);
   // The first packet of every run leaves this much later than due (later ones catch up).
@@ -148,6 +154,7 @@ class EmulatedAmplifier {
   sim::WireLog log_;
   std::map<std::uint8_t, std::uint64_t> aborts_;  // abort generation per endpoint
   bool present_ = true;
+  bool repliesHeld_ = false;
   bool dataHalted_ = false;
   std::uint8_t alternateSetting_ = 0;
   std::int64_t packetsSent_ = 0;

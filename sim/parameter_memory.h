@@ -14,7 +14,8 @@ AmplifierParameterBlock BuildParameterMemory(const AmplifierDescription& descrip
 template <std::size_t N>
 void SetTextField(char (&field)[N], const std::string& text) {
   std::size_t i = 0;
-  for (; i + 1 < N && i < text.size(); ++i) field[i] = text[i];
+  // Fixed-size fields are NUL-padded, not NUL-terminated: a text may fill its field.
+  for (; i < N && i < text.size(); ++i) field[i] = text[i];
   for (; i < N; ++i) field[i] = '\0';
 }
 

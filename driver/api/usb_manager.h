@@ -17,7 +17,7 @@ class CUSBManager {
  public:
   // How long a re-initialisation or the library's unload waits for a running control thread
   // (and its device threads) to end.
-  static constexpr std::chrono::seconds kEndLimit{10};
+  static constexpr std::chrono::seconds kEndLimit{20};
 
   static CUSBManager& Instance();
   virtual ~CUSBManager();

@@ -105,6 +105,7 @@ bool CThreadManager::CreateDevice(int slot, int ordinal, int& found) {
 
 void CThreadManager::StartParameterRefresh() {
   parameterReplies_ = 0;
+  parametersAnswered_ = 0;
   stopAcknowledgements_ = 0;
   const int count = deviceCount_.load();
   for (int position = 0; position < count; ++position)

@@ -57,6 +57,7 @@ void CThreadManager::ApplyReply(int slot, const std::uint8_t* entry) {
   switch (code) {
     case kReplyReadAllParameters:
       ++parameterReplies_;
+      parametersAnswered_ |= 1u << slot;
       CopyPayload(parameters, payload, sizeof(AmplifierParameterBlock));
       break;
     case kReplyMechanicalLimits:

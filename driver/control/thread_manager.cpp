@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "driver/control/message_numbers.h"
+#include "driver/device/amplifier_device.h"
 
 namespace torva {
 
@@ -35,8 +36,11 @@ CThreadManager::CThreadManager() {
              [this](platform::WParam w, platform::LParam l) { OnPacketArrived(w, l); });
   MapMessage(kMsgReplyArrived,
              [this](platform::WParam w, platform::LParam l) { OnReplyArrived(w, l); });
+  MapMessage(kMsgRunSetupCheck,
+             [this](platform::WParam w, platform::LParam l) { OnRunSetupCheck(w, l); });
   MapMessage(kMsgOrderingComplete,
              [this](platform::WParam w, platform::LParam l) { OnOrderingComplete(w, l); });
+  LoadSavedSetup();
 }
 
 CThreadManager::~CThreadManager() = default;
@@ -62,7 +66,9 @@ bool CThreadManager::OnIdle(long /*count*/) {
       if (configurationFound_.load() != 0)
         platform::PostThreadMessage(Identifier(), kMsgRunSetupCheck, 0, 0);
       else
-        setupStatus_ = 211;
+        RunSetupCheck();  // reports the missing file
+    } else {
+      refreshComplete_ = 1;
     }
     refreshRequested_ = 0;
   }
@@ -78,12 +84,18 @@ bool CThreadManager::BringUpComplete() {
     deviceInitState_ = kDeviceInitNoAmplifiers;
     return false;
   }
-  // Each amplifier normally answers a refresh twice (a queued command is sent again after its
-  // first reply), so more replies than amplifiers means every one has answered.
-  if (parameterReplies_.load() > count) {
-    if (smartPlateCheckPending_.exchange(0) != 0) {
-      // Smart plates needing a calibration download are checked here once the download support
-      // is part of the library; until then every plate counts as ready.
+  // Every amplifier must have answered: counting replies alone is not enough, since one
+  // amplifier answers a refresh twice while another may not have answered yet.
+  const std::uint32_t everySlot = count >= 32 ? ~0u : (1u << count) - 1u;
+  if ((parametersAnswered_.load() & everySlot) == everySlot) {
+    if (smartPlateCheckPending_.exchange(0) != 0) RunSmartPlateCheck();
+    // Complete once every plate's download has finished (or none was needed).
+    for (int slot = 0; slot < count; ++slot) {
+      const CUSBDevice* device = Device(slot);
+      if (device != nullptr && device->DownloadStatus() <= kDownloadRunning) {
+        deviceInitState_ = kDeviceInitInProgress;
+        return false;
+      }
     }
     deviceInitState_ = kDeviceInitComplete;
     return true;

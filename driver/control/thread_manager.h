@@ -30,6 +30,7 @@
 #include "driver/control/control_limits.h"
 #include "driver/control/error_record.h"
 #include "driver/control/frame_assembler.h"
+#include "driver/control/setup_file.h"
 #include "driver/device/command_set.h"
 #include "driver/device/amplifier_parameter_block.h"
 #include "driver/device/device_runtime_block.h"
@@ -115,6 +116,19 @@ class CThreadManager : public platform::WorkerThread, private PacketSource {
   void CancelOrdering();
   int OrderingComplete() const { return orderingComplete_.load(); }
 
+  // --- Saved setup, refresh and smart plates ----------------------------------------------------
+  // Writes the setup file from the amplifiers in platform order; false (and the error record
+  // filled) when it cannot be written.
+  bool SaveConfiguration();
+  // Re-reads every amplifier's parameters without a new setup check.
+  void Refresh();
+  int RefreshComplete() const { return refreshComplete_.load(); }
+  const std::string& ConfigurationDirectoryPath() const { return configurationDirectory_; }
+  // Slots listed by the last smart-plate check; returns how many.
+  int CopyCheckList(int* out) const;
+  // Starts a calibration download to the selected plate; the return codes of fmVantorDownloadCalFile.
+  int StartCalibrationDownload();
+
   // --- State read and written by the exported functions ---------------------------------------
   int DeviceCount() const { return deviceCount_.load(); }
   int DeviceInitState() const { return deviceInitState_.load(); }
@@ -182,6 +196,15 @@ class CThreadManager : public platform::WorkerThread, private PacketSource {
   void OnReplyArrived(platform::WParam wParam, platform::LParam lParam);
   void OnPacketArrived(platform::WParam wParam, platform::LParam lParam);
   void OnOrderingComplete(platform::WParam wParam, platform::LParam lParam);
+  void OnRunSetupCheck(platform::WParam wParam, platform::LParam lParam);
+
+  // Locates the configuration directory and reads the saved setup (construction).
+  void LoadSavedSetup();
+  // Compares the amplifiers with the saved setup, adopts its order and records the status.
+  void RunSetupCheck();
+  // Checks every smart plate once after a refresh and starts the downloads they need; returns
+  // how many were started.
+  int RunSmartPlateCheck();
 
   // PacketSource: a device's data-ring slot.
   const std::uint8_t* Packet(int slot, int ringIndex, int& packetSize) const override;
@@ -240,6 +263,8 @@ class CThreadManager : public platform::WorkerThread, private PacketSource {
   std::atomic<int> pollState_{kPollIdle};
   std::atomic<int> deviceInitState_{kDeviceInitInProgress};
   std::atomic<int> parameterReplies_{0};
+  // Slots whose parameters arrived since the refresh started, one bit per slot.
+  std::atomic<std::uint32_t> parametersAnswered_{0};
   std::atomic<int> stopAcknowledgements_{0};
   std::atomic<int> smartPlateCheckPending_{0};
   std::atomic<int> refreshRequested_{0};
@@ -250,6 +275,14 @@ class CThreadManager : public platform::WorkerThread, private PacketSource {
   std::atomic<int> configurationFound_{0};
   std::string configurationDirectory_;
   AcquisitionSettings settings_;
+  // The amplifiers of the saved setup; guarded by setupMutex_ (the setup check runs on the
+  // control thread, a save on the caller's).
+  SavedSetup savedSetup_;
+  mutable std::mutex setupMutex_;
+  std::atomic<int> refreshComplete_{0};
+  // Result list of the last smart-plate check.
+  std::array<int, kMaxAmplifiers> checkList_{};
+  std::atomic<int> checkListCount_{0};
 
   ErrorRecord errors_;
 

@@ -237,6 +237,10 @@ bool CUSBDevice::OnIdle(long /*count*/) {
       if (queue_.Queued() == 0) queueEmpty_.Set();
     }
     nothingToDo = !streamingRequested_ && queue_.Queued() == 0 && replyReadsDone_ >= expectedReplyBlocks_;
+    if (downloadRequested_) {
+      BeginRequestedDownload();
+      nothingToDo = false;
+    }
   }
   if (nothingToDo) Pause(kIdleWaitLimit);
   return true;
@@ -301,9 +305,22 @@ void CUSBDevice::ReadPendingReply() {
     return;
   }
   auto reply = ParseReplyPacket(buffer, static_cast<std::size_t>(length));
-  queue_.RecordReply(reply ? reply->status : 0);
-  platform::PostThreadMessage(controlThread_, kMsgReplyArrived,
-                              static_cast<platform::WParam>(replyPosition_), deviceNumber_);
+  const std::uint8_t status = reply ? reply->status : 0;
+  queue_.RecordReply(status);
+  bool forControl = true;
+  if (reply && reply->code == static_cast<std::uint8_t>(CommandCode::kReadDownloadStatus) &&
+      reply->payloadBytes >= sizeof(PlateStatusBlock)) {
+    forControl = HandlePlateStatus(reply->payload);
+  } else if (reply && reply->code == static_cast<std::uint8_t>(CommandCode::kCalibrationBlock) &&
+             status == kReplyStatusDone && calibrationFile_ &&
+             blocksSent_ < calibrationFile_->BlockCount()) {
+    // The plate took the block: the next send carries the next one. A block the plate refused
+    // (it was busy) is sent again as it is, so no piece of the stream is skipped or repeated.
+    ++blocksSent_;
+  }
+  if (forControl)
+    platform::PostThreadMessage(controlThread_, kMsgReplyArrived,
+                                static_cast<platform::WParam>(replyPosition_), deviceNumber_);
   replyPosition_ = (replyPosition_ + 1) % kReplyRingSlots;
 }
 
@@ -311,8 +328,12 @@ bool CUSBDevice::TransmitCommand(CommandCode code) {
   const CommandInfo* info = FindCommand(static_cast<int>(code));
   if (info == nullptr) return false;
   CommandPacketBuffer packet{};
+  const bool download = info->payload == PayloadSource::kCalibrationHeader ||
+                         info->payload == PayloadSource::kCalibrationBlock;
   const std::size_t length =
-      BuildCommandPacketFromRecords(*info, parameters_, runtime_, packet.data(), packet.size());
+      download ? BuildDownloadPacket(*info, packet.data(), packet.size())
+               : BuildCommandPacketFromRecords(*info, parameters_, runtime_, packet.data(),
+                                               packet.size());
   if (length == 0) return info->confirmed;  // commands that put nothing on the wire
   if (code == CommandCode::kStart && open_) streamingRequested_ = true;
   // A stopped amplifier sends nothing more: reading on would wait for ever.
@@ -335,6 +356,78 @@ bool CUSBDevice::TransmitCommand(CommandCode code) {
     replyReadsDone_ = 0;
   }
   return info->confirmed;
+}
+
+void CUSBDevice::RequestCalibrationDownload(const std::string& path) {
+  {
+    Lock lock(lock_);
+    calibrationPath_ = path;
+    downloadStatus_ = kDownloadRunning;
+    downloadRequested_ = true;
+  }
+  Wake();
+}
+
+PlateStatusBlock CUSBDevice::LastPlateStatus() const {
+  Lock lock(lock_);
+  return lastPlateStatus_;
+}
+
+void CUSBDevice::BeginRequestedDownload() {
+  downloadRequested_ = false;
+  calibrationFile_ = CalibrationFile::Load(calibrationPath_);
+  blocksSent_ = 0;
+  if (!calibrationFile_) {
+    downloadStatus_ = kDownloadFileProblem;
+    return;
+  }
+  queue_.Push(static_cast<int>(CommandCode::kBeginCalibrationDownload));
+  queue_.Push(static_cast<int>(CommandCode::kReadDownloadStatus));
+  queueEmpty_.ResetEvent();
+}
+
+std::size_t CUSBDevice::BuildDownloadPacket(const CommandInfo& info, std::uint8_t* out,
+                                            std::size_t capacity) {
+  if (!calibrationFile_) return 0;
+  if (info.payload == PayloadSource::kCalibrationHeader) {
+    const CalibrationDownloadHeader header = calibrationFile_->DownloadHeader();
+    return BuildCommandPacket(info, &header, sizeof header, out, capacity);
+  }
+  // Once every block has gone out, a further block request carries zeros.
+  static const std::uint8_t kEmptyBlock[kCalibrationBlockBytes] = {};
+  const std::uint8_t* block = calibrationFile_->Block(blocksSent_);
+  return BuildCommandPacket(info, block != nullptr ? block : kEmptyBlock, kCalibrationBlockBytes,
+                            out, capacity);
+}
+
+bool CUSBDevice::HandlePlateStatus(const std::uint8_t* payload) {
+  std::memcpy(&lastPlateStatus_, payload, sizeof lastPlateStatus_);
+  // Every query is answered twice (the queue sends a lone command again after its reply), so a
+  // follow-up is queued only when none is waiting yet: one block per "ready", one query at a time.
+  switch (static_cast<PlateDownloadState>(lastPlateStatus_.state)) {
+    case PlateDownloadState::kHandToControl:
+      return true;
+    case PlateDownloadState::kReady:
+      QueueOnce(CommandCode::kCalibrationBlock);
+      QueueOnce(CommandCode::kReadDownloadStatus);
+      break;
+    case PlateDownloadState::kBusy:
+      QueueOnce(CommandCode::kReadDownloadStatus);
+      break;
+    case PlateDownloadState::kDone:
+      downloadStatus_ = kDownloadComplete;
+      break;
+    case PlateDownloadState::kFailed:
+      downloadStatus_ = DownloadStatusForPlateError(lastPlateStatus_.errorDetail);
+      break;
+  }
+  return false;
+}
+
+void CUSBDevice::QueueOnce(CommandCode code) {
+  if (queue_.Contains(static_cast<int>(code))) return;
+  queue_.Push(static_cast<int>(code));
+  queueEmpty_.ResetEvent();
 }
 
 void CUSBDevice::Pause(std::chrono::milliseconds pause) { Queue().WaitForMessage(pause); }

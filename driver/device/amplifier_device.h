@@ -29,8 +29,11 @@
 #include <vector>
 
 #include "driver/device/amplifier_parameter_block.h"
+#include "driver/device/calibration_file.h"
+#include "driver/device/calibration_protocol.h"
 #include "driver/device/command_queue.h"
 #include "driver/device/command_set.h"
+#include "driver/device/download_status.h"
 #include "driver/device/device_runtime_block.h"
 #include "driver/device/endpoint_table.h"
 #include "platform/sync.h"
@@ -105,6 +108,14 @@ class CUSBDevice : public platform::WorkerThread {
   bool ResetUsbDevice();
   int LostPackets() const { return lostPackets_.load(); }
 
+  // --- Smart-plate calibration download ---------------------------------------------------------
+  // Hands a calibration file to the device thread, which loads it and streams it to the plate.
+  void RequestCalibrationDownload(const std::string& path);
+  int DownloadStatus() const { return downloadStatus_.load(); }
+  void SetDownloadStatus(int status) { downloadStatus_ = status; }
+  // The last status block the plate sent during a download.
+  PlateStatusBlock LastPlateStatus() const;
+
  protected:
   bool OnIdle(long count) override;
   int ExitInstance() override;
@@ -116,6 +127,14 @@ class CUSBDevice : public platform::WorkerThread {
   void ReadStreamingPacket();
   void ReadPendingReply();
   bool TransmitCommand(CommandCode code);
+  // Starts a requested download: loads the file and queues the header and a status query.
+  void BeginRequestedDownload();
+  // Acts on a plate status reply; true when the reply is for the control thread.
+  bool HandlePlateStatus(const std::uint8_t* payload);
+  // Queues a command unless one with the same code is already waiting.
+  void QueueOnce(CommandCode code);
+  // The payload of a download command: the header, or the next block of the stream.
+  std::size_t BuildDownloadPacket(const CommandInfo& info, std::uint8_t* out, std::size_t capacity);
   // Waits for a message or the pause, whichever comes first.
   void Pause(std::chrono::milliseconds pause);
   void Wake();
@@ -148,6 +167,15 @@ class CUSBDevice : public platform::WorkerThread {
   CommandQueue queue_;
   // Set while the command queue is empty.
   platform::Event queueEmpty_{platform::Event::Reset::kManual, true};
+
+  // Calibration download. The status is read by the caller's thread; the rest is guarded by the
+  // device lock.
+  bool downloadRequested_ = false;
+  std::atomic<int> downloadStatus_{0};
+  std::string calibrationPath_;
+  std::optional<CalibrationFile> calibrationFile_;
+  std::int32_t blocksSent_ = 0;
+  PlateStatusBlock lastPlateStatus_{};
 
   // USB link.
   std::unique_ptr<usb::UsbDevice> usb_;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "driver/device/crc16_arc.h"
-#include "tests/control/scratch_directory.h"
+#include "tests/support/scratch_directory.h"
 #include "tests/control/setup_fields.h"
 
 namespace torva {

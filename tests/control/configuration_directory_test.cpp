@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/control/scratch_directory.h"
+#include "tests/support/scratch_directory.h"
 
 namespace torva {
 namespace {

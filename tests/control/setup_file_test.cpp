@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/control/scratch_directory.h"
+#include "tests/support/scratch_directory.h"
 #include "tests/control/setup_fields.h"
 
 namespace torva {

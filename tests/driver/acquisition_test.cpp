@@ -62,7 +62,10 @@ class Acquisition : public EmulatedLibrary {
     while (platform::PeekMessage(message, true)) {
     }
   }
-  void SetUp() override { DrainQueue(); }
+  void SetUp() override {
+    EmulatedLibrary::SetUp();
+    DrainQueue();
+  }
 };
 
 TEST_F(Acquisition, FramesOfTwoAmplifiersAreAlignedAndContinuous) {

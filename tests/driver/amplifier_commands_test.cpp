@@ -239,11 +239,24 @@ TEST_F(AmplifierCommands, AConfirmedCommandThatIsNeverDoneIsSentThreeTimesAndDro
 
 TEST_F(AmplifierCommands, ALoneReadAllParametersIsAnsweredTwice) {
   BringUp(1);
-  ASSERT_TRUE(WaitUntil([&] { return Control().ParameterReplyCount() == 0; }));
+  // Let the bring-up's own replies settle: every read answered, nothing queued.
+  auto settled = [&] {
+    int commands = 0;
+    int replies = 0;
+    for (const sim::WireRecord& record : Amplifier(0).WireLog()) {
+      if (record.CommandCode() == 208) ++commands;
+      if (record.IsReplyRequest()) ++replies;
+    }
+    return Control().Device(0)->QueuedCommands() == 0 && commands == replies;
+  };
+  ASSERT_TRUE(WaitUntil(settled));
+  const int before = Control().ParameterReplyCount();
+  Amplifier(0).ClearWireLog();
   fmRetrieveAllParams();
-  ASSERT_TRUE(WaitUntil([&] { return Control().ParameterReplyCount() >= 2; }));
-  ASSERT_TRUE(WaitUntil([&] { return Control().Device(0)->QueuedCommands() == 0; }));
-  EXPECT_EQ(Control().ParameterReplyCount(), 2);
+  ASSERT_TRUE(WaitUntil([&] { return Control().ParameterReplyCount() >= before + 2; }));
+  ASSERT_TRUE(WaitUntil(settled));
+  EXPECT_EQ(Control().ParameterReplyCount(), before + 2);
+  EXPECT_EQ(Count(Commands(0), 208), 2);
 }
 
 TEST_F(AmplifierCommands, BlinkWhileStreamingStopsFirstAndAcquisitionStaysStopped) {
@@ -281,22 +294,23 @@ TEST_F(AmplifierCommands, AStopOfAnIdleAmplifierIsNotSent) {
 
 TEST_F(AmplifierCommands, UpdateRequestsReportZeroUntilTheirReplyArrives) {
   BringUp(1);
+  // The amplifier holds its replies until the getter has been asked.
+  auto requestThenRelease = [&](int code, auto update, auto get) {
+    Amplifier(0).SetRepliesHeld(true);
+    update();
+    EXPECT_TRUE(WaitUntil([&] { return Count(Commands(0), code) > 0; }));
+    EXPECT_EQ(get(), 0) << code;
+    Amplifier(0).SetRepliesHeld(false);
+    EXPECT_TRUE(WaitUntil([&] { return get() == 1; })) << code;
+  };
   float limits[12];
-  fmUpdateMechanicalMaxAndMin();
-  EXPECT_EQ(fmGetMechanicalMaxAndMin(limits), 0);
-  ASSERT_TRUE(WaitUntil([&] { return fmGetMechanicalMaxAndMin(limits) == 1; }));
-  const AmplifierParameterBlock memory = Amplifier(0).Memory();
-  EXPECT_EQ(std::memcmp(limits, memory.mechanicalLimits, sizeof limits), 0);
-
-  fmUpdateAnalogMaxAndMin();
-  EXPECT_EQ(fmGetAnalogMaxAndMin(limits), 0);
-  ASSERT_TRUE(WaitUntil([&] { return fmGetAnalogMaxAndMin(limits) == 1; }));
-  EXPECT_EQ(std::memcmp(limits, memory.analogLimits, sizeof limits), 0);
-
   int pots[6];
-  fmUpdateAutozeroPots();
-  EXPECT_EQ(fmGetAutozeroPots(pots), 0);
-  ASSERT_TRUE(WaitUntil([&] { return fmGetAutozeroPots(pots) == 1; }));
+  requestThenRelease(240, fmUpdateMechanicalMaxAndMin, [&] { return fmGetMechanicalMaxAndMin(limits); });
+  EXPECT_EQ(std::memcmp(limits, Amplifier(0).Memory().mechanicalLimits, sizeof limits), 0);
+  requestThenRelease(246, fmUpdateAnalogMaxAndMin, [&] { return fmGetAnalogMaxAndMin(limits); });
+  EXPECT_EQ(std::memcmp(limits, Amplifier(0).Memory().analogLimits, sizeof limits), 0);
+  requestThenRelease(244, fmUpdateAutozeroPots, [&] { return fmGetAutozeroPots(pots); });
+  requestThenRelease(245, fmUpdateTare, [&] { return fmGetTare(pots); });
 }
 
 TEST_F(AmplifierCommands, FirmwareVersionTextJoinsTheSuffixOnlyWhenItFits) {

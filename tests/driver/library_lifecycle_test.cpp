@@ -12,6 +12,7 @@
 #include "sim/emulated_bus.h"
 #include "tests/support/fake_sleep_clock.h"
 #include "tests/support/process_stats.h"
+#include "tests/support/scratch_directory.h"
 #include "tests/support/wait_until.h"
 
 namespace torva {
@@ -22,16 +23,20 @@ using testing::ResidentBytes;
 using testing::ThreadCount;
 using testing::WaitUntil;
 
-class LibraryLifecycle : public ::testing::Test {
+class LibraryLifecycle : public testing::ScratchDirectory {
  protected:
-  // An emulated bus without amplifiers: nothing is found, and no real bus is touched.
+  // An emulated bus without amplifiers: nothing is found, and no real bus is touched. The
+  // machine settings are the test's own.
   void SetUp() override {
+    ScratchDirectory::SetUp();
+    Settings().Write("SOFTWARE\\Torva\\CFG", "Path", Path(""));
     sim::EmulatedBus::Instance().Install({});
     baselineThreads_ = ThreadCount();
   }
   void TearDown() override {
     ShutDownAndWait();
     sim::EmulatedBus::Instance().Reset();
+    ScratchDirectory::TearDown();
   }
 
   static void InitAndWaitForBringUp() {

@@ -10,6 +10,7 @@
 #include "driver/control/thread_manager.h"
 #include "sim/emulated_bus.h"
 #include "tests/support/fake_sleep_clock.h"
+#include "tests/support/scratch_directory.h"
 
 namespace torva {
 namespace {
@@ -26,9 +27,12 @@ std::vector<std::uint8_t> Reply(int code, std::size_t payloadBytes, std::uint8_t
   return entry;
 }
 
-class ReplyHandler : public ::testing::Test {
+class ReplyHandler : public testing::ScratchDirectory {
  protected:
   void SetUp() override {
+    ScratchDirectory::SetUp();
+    Settings().Write("SOFTWARE\\Torva\\CFG", "Path", Path(""));
+    control_ = std::make_unique<CThreadManager>();
     // The bring-up allocates the first slot's records even when no amplifier answers.
     sim::EmulatedBus::Instance().Install({});
     control_->BringUp(kBringUpDirect);
@@ -53,11 +57,14 @@ class ReplyHandler : public ::testing::Test {
     ASSERT_TRUE(control_->CopyRuntime(kSlot, runtimeAfter_));
   }
 
-  void TearDown() override { sim::EmulatedBus::Instance().Reset(); }
+  void TearDown() override {
+    sim::EmulatedBus::Instance().Reset();
+    ScratchDirectory::TearDown();
+  }
 
   testing::FakeSleepClock clock_;
   // Never started: the handlers run on the test thread.
-  std::unique_ptr<CThreadManager> control_ = std::make_unique<CThreadManager>();
+  std::unique_ptr<CThreadManager> control_;
   AmplifierParameterBlock parametersBefore_{}, parametersAfter_{};
   DeviceRuntimeBlock runtimeBefore_{}, runtimeAfter_{};
 };

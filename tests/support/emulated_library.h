@@ -12,22 +12,43 @@
 #include "sim/amplifier_description.h"
 #include "sim/emulated_bus.h"
 #include "tests/support/fake_sleep_clock.h"
+#include "tests/support/scratch_directory.h"
 #include "tests/support/wait_until.h"
 
 namespace torva::testing {
 
-class EmulatedLibrary : public ::testing::Test {
+// Each test has machine settings of its own: the saved setup lives in <scratch>/cfg/ and the
+// calibration files in <scratch>/cal/.
+class EmulatedLibrary : public ScratchDirectory {
  protected:
+  void SetUp() override {
+    ScratchDirectory::SetUp();
+    std::filesystem::create_directories(ConfigurationDirectory());
+    std::filesystem::create_directories(CalibrationDirectory());
+    Settings().Write("SOFTWARE\\Torva\\CFG", "Path", ConfigurationDirectory());
+    Settings().Write("SOFTWARE\\Torva\\HPS", "Path", CalibrationDirectory());
+  }
   void TearDown() override {
     fmDLLShutDown();
     EXPECT_TRUE(WaitUntil([] { return fmIsDLLShutDown() == 1; }));
     sim::EmulatedBus::Instance().Reset();
+    ScratchDirectory::TearDown();
   }
+  std::string ConfigurationDirectory() const { return Path("cfg") + "/"; }
+  std::string CalibrationDirectory() const { return Path("cal") + "/"; }
 
   // Installs the described amplifiers and brings the library up on them.
   void BringUp(const std::vector<sim::AmplifierDescription>& descriptions,
                int expectedInitState = 2) {
+    Install(descriptions);
+    Initialise(expectedInitState);
+  }
+  void Install(const std::vector<sim::AmplifierDescription>& descriptions) {
     amplifiers_ = sim::EmulatedBus::Instance().Install(descriptions);
+  }
+  // Brings the library up on the installed amplifiers and waits for the bring-up to end in the
+  // expected state.
+  void Initialise(int expectedInitState = 2) {
     ASSERT_EQ(fmDLLInit(), 1);
     ASSERT_TRUE(WaitUntil([] { return fmDLLIsDeviceInitComplete() != 0; }));
     ASSERT_EQ(fmDLLIsDeviceInitComplete(), expectedInitState);

@@ -20,7 +20,7 @@ class ScratchDirectory : public ::testing::Test {
   void SetUp() override {
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
     directory_ = std::filesystem::temp_directory_path() /
-                 ("torva-control-" + std::to_string(::getpid()) + "-" + test->test_suite_name() +
+                 ("torva-test-" + std::to_string(::getpid()) + "-" + test->test_suite_name() +
                   "-" + test->name());
     std::filesystem::remove_all(directory_);
     std::filesystem::create_directories(directory_);

@@ -1,0 +1,21 @@
+// Counting the amplifiers on the bus on its own, without the library's state.
+
+#include "driver/control/device_count.h"
+
+#include "driver/device/amplifier_identity.h"
+#include "driver/usb/usb_device.h"
+
+namespace torva {
+
+int CountAttachedAmplifiers() {
+  usb::UsbDevice device;
+  const int devices = device.CountDevices();
+  int amplifiers = 0;
+  for (int index = 0; index < devices; ++index) {
+    if (device.OpenDevice(index) && IsAmplifier(device.VendorId(), device.ProductId())) ++amplifiers;
+    device.CloseDevice();
+  }
+  return amplifiers;
+}
+
+}  // namespace torva
