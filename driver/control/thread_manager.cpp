@@ -50,9 +50,10 @@ bool CThreadManager::InitInstance() { return true; }
 bool CThreadManager::OnIdle(long /*count*/) {
   // One pause every fourth step keeps the loop off the processor; waiting on the queue instead of
   // sleeping lets a posted packet or reply end the pause at once.
+  const bool polling = pollState_.load() == kPollWaitingForReplies && deviceCount_.load() > 0;
   if (idleCounter_ == 3) {
     idleCounter_ = 0;
-    Queue().WaitForMessage(kIdlePause);
+    Queue().WaitForMessage(polling ? kIdlePause : kQuietPause);
   } else {
     ++idleCounter_;
   }

@@ -72,8 +72,12 @@ struct SlotRecords {
 
 class CThreadManager : public platform::WorkerThread, private PacketSource {
  public:
-  // The pause taken on every fourth idle step; a posted message ends it at once.
+  // The pause taken on every fourth idle step while the bring-up waits for parameter replies; a
+  // posted message ends it at once.
   static constexpr std::chrono::milliseconds kIdlePause{2};
+  // The pause when the idle step has nothing to poll: packets, replies and every other piece of
+  // work arrive as messages and end it at once, so only an idle process notices the difference.
+  static constexpr std::chrono::milliseconds kQuietPause{50};
 
   CThreadManager();
   ~CThreadManager() override;

@@ -194,6 +194,12 @@ CUSBDevice::DataSlotView CUSBDevice::DataSlot(int slot) const {
   return view;
 }
 
+std::chrono::steady_clock::time_point CUSBDevice::ReceivedAt(int slot) const {
+  if (slot < 0 || slot >= kDataRingSlots) return {};
+  return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(
+      receivedAt_[static_cast<std::size_t>(slot)].load(std::memory_order_relaxed)));
+}
+
 const std::uint8_t* CUSBDevice::ReplySlot(int slot) const {
   if (slot < 0 || slot >= kReplyRingSlots) return nullptr;
   return replyRing_.data() + static_cast<std::size_t>(slot) * kReplyBufferBytes;
@@ -275,6 +281,8 @@ void CUSBDevice::ReadStreamingPacket() {
     endpoint->ResetPipe();
     return;
   }
+  receivedAt_[static_cast<std::size_t>(dataPosition_)].store(
+      std::chrono::steady_clock::now().time_since_epoch().count(), std::memory_order_relaxed);
   std::int32_t counter;
   std::memcpy(&counter, slot, sizeof counter);
   if (counter - previousCounter_ != kSamplesPerPacket) ++lostPackets_;

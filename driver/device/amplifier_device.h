@@ -102,6 +102,8 @@ class CUSBDevice : public platform::WorkerThread {
   bool WaitUntilQueueEmpty(std::chrono::milliseconds limit);
   int RefusedCommands() const;
   DataSlotView DataSlot(int slot) const;
+  // When the bulk read that filled a data-ring slot returned (for latency measurements).
+  std::chrono::steady_clock::time_point ReceivedAt(int slot) const;
   // A reply-ring entry: code in byte 1, status in byte 5, payload from byte 16.
   const std::uint8_t* ReplySlot(int slot) const;
   std::optional<std::uint32_t> CurrentFrameNumber();
@@ -152,6 +154,7 @@ class CUSBDevice : public platform::WorkerThread {
   std::atomic<bool> streamingRequested_{false};
   bool runPrepared_ = false;
   std::vector<std::uint8_t> dataRing_;  // kDataRingSlots x packet size
+  std::array<std::atomic<std::int64_t>, kDataRingSlots> receivedAt_{};  // steady-clock ticks
   int dataRingPacketSize_ = 0;
   int dataPosition_ = 0;
   std::atomic<int> packetsReceived_{0};

@@ -255,5 +255,23 @@ TEST_F(Acquisition, TareValuesArriveAfterTheRequest) {
   EXPECT_THAT(Commands(0), ::testing::Contains(181));
 }
 
+// Repeated full cycles: every thread the library starts ends again, and nothing hangs.
+class Soak : public Acquisition {};
+
+TEST_F(Soak, FiftyStartStreamStopShutdownCyclesLeaveNoThread) {
+  sim::EmulatedBus::Instance().Install({});
+  const std::size_t baseline = testing::ThreadCount();
+  for (int cycle = 0; cycle < 50; ++cycle) {
+    BringUp(2);
+    StreamToThisThread();
+    ASSERT_EQ(Collect(2).size(), 2u) << "cycle " << cycle;
+    fmBroadcastStop();
+    fmDLLShutDown();
+    ASSERT_TRUE(WaitUntil([] { return fmIsDLLShutDown() == 1; })) << "cycle " << cycle;
+    DrainQueue();
+  }
+  EXPECT_TRUE(WaitUntil([&] { return testing::ThreadCount() == baseline; }));
+}
+
 }  // namespace
 }  // namespace torva

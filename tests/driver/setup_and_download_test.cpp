@@ -176,7 +176,7 @@ class CalibrationDownload : public EmulatedLibrary {
     std::vector<std::uint8_t> file(bytes);
     for (std::size_t i = 0; i < bytes; ++i) file[i] = static_cast<std::uint8_t>(i * 7 + 3);
     const std::int32_t header[2] = {fileType, 4};  // product type, version
-    std::memcpy(file.data(), header, std::min(bytes, sizeof header));
+    if (bytes > 0) std::memcpy(file.data(), header, std::min(bytes, sizeof header));
     calibration_ = file;
     WriteFile(CalibrationDirectory() + plate.platformSerial + ".bcf",
               std::string(file.begin(), file.end()));

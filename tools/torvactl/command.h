@@ -27,5 +27,8 @@ int RunStream(const std::vector<std::string>& arguments);
 int RunOrder(const std::vector<std::string>& arguments);
 int RunZero(const std::vector<std::string>& arguments);
 int RunTare(const std::vector<std::string>& arguments);
+int RunSetupCheck(const std::vector<std::string>& arguments);
+int RunSaveConfig(const std::vector<std::string>& arguments);
+int RunDownloadCal(const std::vector<std::string>& arguments);
 
 }  // namespace torvactl

@@ -1,0 +1,57 @@
+#pragma once
+// What the benchmark programs share: bringing the library up on emulated amplifiers, process CPU
+// time, waiting for frames on the data-ready message.
+
+#include <time.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "driver/api/TorvaUSBDevice.h"
+#include "platform/thread_messages.h"
+
+namespace torva::bench {
+
+inline double ProcessCpuSeconds() {
+  timespec used{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used);
+  return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) * 1e-9;
+}
+
+// Initialises the library on `amplifiers` emulated amplifiers; false when the bring-up failed.
+inline bool BringUpEmulated(int amplifiers) {
+  ::setenv("TORVA_SIMULATE", std::to_string(amplifiers).c_str(), 1);
+  if (::getenv("TORVA_SETTINGS") == nullptr) ::setenv("TORVA_SETTINGS", "/tmp/torva-bench-settings.conf", 1);
+  if (fmDLLInit() != 1) return false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (fmDLLIsDeviceInitComplete() == 0) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return fmDLLGetDeviceCount() == amplifiers;
+}
+
+inline void ShutDown() {
+  fmDLLShutDown();
+  while (fmIsDLLShutDown() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+// Sends data-ready messages to the calling thread.
+inline void NotifyThisThread() {
+  fmDLLPostDataReadyMessages(1);
+  fmDLLPostUserThreadMessages(static_cast<int>(platform::CurrentThreadId()));
+}
+
+// Waits up to `limit` for a data-ready message and empties the queue; true when one came.
+inline bool WaitForDataReady(std::chrono::milliseconds limit) {
+  if (!platform::WaitForMessage(limit)) return false;
+  platform::Message message;
+  while (platform::PeekMessage(message, true)) {
+  }
+  return true;
+}
+
+}  // namespace torva::bench

@@ -1,0 +1,89 @@
+// Latency from the moment a device thread's bulk read returns a packet to the moment the
+// application thread holds the completed frame (woken by the data-ready message), with 4
+// emulated amplifiers at 1000 samples/s. A frame is complete when its last packet has arrived,
+// so each frame's latency is measured from the latest of its packets' arrivals.
+//   bench_latency [frames=10000] [amplifiers=4] [rate=1000]
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "bench/bench_support.h"
+#include "driver/api/usb_manager.h"
+#include "driver/device/amplifier_device.h"
+
+using namespace torva;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// When the packet of an amplifier whose first counter is `counter` arrived; the ring slot is
+// found by its counter.
+Clock::time_point ArrivalOf(const CUSBDevice& device, std::int32_t counter, int& hint) {
+  for (int step = 0; step < CUSBDevice::kDataRingSlots; ++step) {
+    const int slot = (hint + step) % CUSBDevice::kDataRingSlots;
+    const CUSBDevice::DataSlotView view = device.DataSlot(slot);
+    std::int32_t first = 0;
+    if (view.data != nullptr) std::memcpy(&first, view.data, sizeof first);
+    if (first == counter) {
+      hint = slot;
+      return device.ReceivedAt(slot);
+    }
+  }
+  return {};
+}
+
+double Percentile(std::vector<double> values, double fraction) {
+  if (values.empty()) return 0;
+  const auto index = static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1));
+  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(index), values.end());
+  return values[index];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int wanted = argc > 1 ? std::atoi(argv[1]) : 10000;
+  const int amplifiers = argc > 2 ? std::atoi(argv[2]) : 4;
+  const int rate = argc > 3 ? std::atoi(argv[3]) : 1000;
+  if (!bench::BringUpEmulated(amplifiers)) {
+    std::fprintf(stderr, "bring-up failed\n");
+    return 1;
+  }
+  CThreadManager& control = *CUSBManager::Instance().Control();
+  fmBroadcastAcquisitionRate(rate);
+  fmDLLSetDataFormat(1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the rate commands settle
+  bench::NotifyThisThread();
+  fmBroadcastStart();
+
+  std::vector<double> latencies;
+  latencies.reserve(static_cast<std::size_t>(wanted));
+  std::vector<int> hints(static_cast<std::size_t>(amplifiers), 0);
+  const auto deadline = Clock::now() + std::chrono::seconds(wanted / 40 + 30);
+  while (static_cast<int>(latencies.size()) < wanted && Clock::now() < deadline) {
+    bench::WaitForDataReady(std::chrono::milliseconds(100));
+    float* frame = nullptr;
+    while (fmDLLTransferFloatData(&frame) > 0) {
+      const Clock::time_point held = Clock::now();
+      Clock::time_point last{};
+      for (int position = 0; position < amplifiers; ++position) {
+        const auto counter = static_cast<std::int32_t>(frame[position * 8]);
+        const int slot = control.SlotAt(position);
+        last = std::max(last, ArrivalOf(*control.Device(slot), counter, hints[static_cast<std::size_t>(slot)]));
+      }
+      if (last != Clock::time_point{})
+        latencies.push_back(std::chrono::duration<double, std::micro>(held - last).count());
+    }
+  }
+  fmBroadcastStop();
+  std::printf("amplifiers   %d at %d samples/s\n", amplifiers, rate);
+  std::printf("frames       %zu\n", latencies.size());
+  std::printf("latency p50  %.1f us\n", Percentile(latencies, 0.50));
+  std::printf("latency p99  %.1f us\n", Percentile(latencies, 0.99));
+  std::printf("latency max  %.1f us\n", latencies.empty() ? 0.0 : *std::max_element(latencies.begin(), latencies.end()));
+  bench::ShutDown();
+  return 0;
+}
