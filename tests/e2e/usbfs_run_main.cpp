@@ -1,0 +1,102 @@
+// torva-usbfs-run: runs a command with emulated amplifiers plugged into an emulated USB bus that
+// the real libusb-1.0 reaches through umockdev, so that the driver library and its tools take the
+// code path of real hardware without any.
+//   torva-usbfs-run [--amplifiers SPEC] [--statistics] -- COMMAND [ARGUMENTS...]
+// SPEC is a count or a comma-separated list of product types, as for TORVA_SIMULATE (default 1);
+// TORVA_SIMULATE itself is cleared for the command. --statistics prints the usbfs requests served
+// to standard error at the end. Exits with the command's status.
+
+#include <signal.h>
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "sim/simulate_variable.h"
+#include "tests/e2e/child_process.h"
+#include "tests/e2e/umockdev_preload.h"
+#include "tests/e2e/usbfs_testbed.h"
+
+namespace {
+
+constexpr int kUsageStatus = 2;
+constexpr int kFailureStatus = 1;
+
+struct Options {
+  std::string amplifiers = "1";
+  bool statistics = false;
+  std::vector<std::string> command;
+};
+
+volatile sig_atomic_t childPid = 0;
+
+// Passes an interrupt or termination on to the command, which then ends and so ends the run.
+void ForwardSignal(int signal) {
+  if (childPid > 0) ::kill(childPid, signal);
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: torva-usbfs-run [--amplifiers COUNT|TYPE,TYPE...] [--statistics] -- "
+               "COMMAND [ARGUMENTS...]\n");
+  return kUsageStatus;
+}
+
+bool Parse(int argc, char** argv, Options& options) {
+  int i = 1;
+  for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+    if (std::strcmp(argv[i], "--amplifiers") == 0 && i + 1 < argc) {
+      options.amplifiers = argv[++i];
+    } else if (std::strcmp(argv[i], "--statistics") == 0) {
+      options.statistics = true;
+    } else {
+      return false;
+    }
+  }
+  for (++i; i < argc; ++i) options.command.emplace_back(argv[i]);
+  return !options.command.empty();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  torva::e2e::EnsureUmockdevPreload(argv);
+  Options options;
+  if (!Parse(argc, argv, options)) return Usage();
+  const auto amplifiers = torva::sim::ParseSimulateVariable(options.amplifiers);
+  if (!amplifiers) {
+    std::fprintf(stderr, "torva-usbfs-run: '%s' is neither a count nor a list of product types\n",
+                 options.amplifiers.c_str());
+    return kUsageStatus;
+  }
+  try {
+    torva::e2e::UsbfsTestbed testbed(*amplifiers);
+    struct sigaction forward {};
+    forward.sa_handler = ForwardSignal;
+    sigemptyset(&forward.sa_mask);
+    sigaction(SIGINT, &forward, nullptr);
+    sigaction(SIGTERM, &forward, nullptr);
+    torva::e2e::ChildProcess child(options.command);
+    if (!child.Started()) {
+      std::fprintf(stderr, "torva-usbfs-run: cannot start %s\n", options.command[0].c_str());
+      return kFailureStatus;
+    }
+    childPid = child.Pid();
+    const torva::e2e::ChildExit exit = child.Wait();
+    childPid = 0;
+    if (options.statistics) {
+      const torva::e2e::NodeStatistics served = testbed.Statistics();
+      std::fprintf(stderr,
+                   "torva-usbfs-run: %lld usbfs requests, %lld URBs (%lld discarded), %lld empty "
+                   "reaps, %lld halts cleared, %lld resets\n",
+                   served.ioctls, served.urbsSubmitted, served.urbsDiscarded, served.emptyReaps,
+                   served.haltsCleared, served.resets);
+    }
+    return exit.status;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "torva-usbfs-run: %s\n", error.what());
+    return kFailureStatus;
+  }
+}
