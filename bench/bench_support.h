@@ -11,6 +11,8 @@
 #include <thread>
 
 #include "driver/api/TorvaUSBDevice.h"
+#include "driver/api/usb_manager.h"
+#include "driver/device/amplifier_device.h"
 #include "platform/thread_messages.h"
 
 namespace torva::bench {
@@ -32,6 +34,20 @@ inline bool BringUpEmulated(int amplifiers) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return fmDLLGetDeviceCount() == amplifiers;
+}
+
+// Waits until every amplifier has taken the settings sent to it and is ready to start.
+inline bool WaitForSettledAmplifiers() {
+  CThreadManager& control = *CUSBManager::Instance().Control();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (int slot = 0; slot < control.DeviceCount(); ++slot) {
+    CUSBDevice* device = control.Device(slot);
+    while (device->QueuedCommands() != 0 || device->LastReplyStatus() != 1) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  }
+  return true;
 }
 
 inline void ShutDown() {

@@ -55,7 +55,10 @@ int main(int argc, char** argv) {
   CThreadManager& control = *CUSBManager::Instance().Control();
   fmBroadcastAcquisitionRate(rate);
   fmDLLSetDataFormat(1);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the rate commands settle
+  if (!bench::WaitForSettledAmplifiers()) {
+    std::fprintf(stderr, "amplifiers did not settle\n");
+    return 1;
+  }
   bench::NotifyThisThread();
   fmBroadcastStart();
 

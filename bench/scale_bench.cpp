@@ -13,23 +13,6 @@
 
 using namespace torva;
 
-namespace {
-
-// Waits until every amplifier has taken its settings and is ready to start.
-bool WaitForSettledAmplifiers(CThreadManager& control) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  for (int slot = 0; slot < control.DeviceCount(); ++slot) {
-    CUSBDevice* device = control.Device(slot);
-    while (device->QueuedCommands() != 0 || device->LastReplyStatus() != 1) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-  }
-  return true;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 60.0;
   const int amplifiers = argc > 2 ? std::atoi(argv[2]) : 25;
@@ -41,7 +24,7 @@ int main(int argc, char** argv) {
   CThreadManager& control = *CUSBManager::Instance().Control();
   fmBroadcastAcquisitionRate(rate);
   fmDLLSetDataFormat(1);
-  if (!WaitForSettledAmplifiers(control)) {
+  if (!bench::WaitForSettledAmplifiers()) {
     std::fprintf(stderr, "amplifiers did not settle\n");
     return 1;
   }

@@ -4,7 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,7 +28,8 @@ std::chrono::microseconds CpuTime(const rusage& usage) {
 
 // Waits for the child to end; true when it did within `limit`.
 bool AwaitEnd(pid_t pid, std::chrono::milliseconds limit) {
-  const int pidfd = ::pidfd_open(pid, 0);
+  // Through syscall(): glibc's <sys/pidfd.h> of Debian 12 declares pidfd_open without C linkage.
+  const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
   if (pidfd < 0) return true;  // cannot watch it: the blocking wait that follows decides
   pollfd watch{pidfd, POLLIN, 0};
   const auto deadline = std::chrono::steady_clock::now() + limit;

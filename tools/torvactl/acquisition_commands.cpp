@@ -6,11 +6,11 @@
 #include <boost/program_options.hpp>
 #include <chrono>
 #include <cstdio>
-#include <iostream>
 #include <thread>
 
 #include "driver/api/TorvaUSBDevice.h"
 #include "tools/torvactl/command.h"
+#include "tools/torvactl/command_line.h"
 #include "tools/torvactl/library_session.h"
 
 namespace po = boost::program_options;
@@ -23,23 +23,11 @@ constexpr auto kPoll = std::chrono::milliseconds(20);
 bool ParseOrderOptions(const std::vector<std::string>& arguments, float& threshold,
                        double& timeout) {
   po::options_description description("torvactl order [--threshold N] [--timeout S]");
-  description.add_options()("help", "show this help")(
+  description.add_options()(
       "threshold", po::value<float>(&threshold)->default_value(200.0f),
       "vertical force in newtons that marks a plate as stepped on")(
       "timeout", po::value<double>(&timeout)->default_value(30.0), "give up after this many seconds");
-  try {
-    po::variables_map map;
-    po::store(po::command_line_parser(arguments).options(description).run(), map);
-    if (map.count("help")) {
-      std::cout << description;
-      return false;
-    }
-    po::notify(map);
-  } catch (const po::error& error) {
-    std::fprintf(stderr, "torvactl: %s\n", error.what());
-    return false;
-  }
-  return true;
+  return ParseCommandLine(description, arguments);
 }
 
 void PrintOrder() {

@@ -12,6 +12,7 @@
 
 #include "driver/api/TorvaUSBDevice.h"
 #include "tools/torvactl/command.h"
+#include "tools/torvactl/command_line.h"
 #include "tools/torvactl/library_session.h"
 
 namespace po = boost::program_options;
@@ -28,30 +29,12 @@ struct Target {
 bool ParseTarget(const char* usage, const std::vector<std::string>& arguments,
                  std::size_t valueCount, Target& target) {
   po::options_description options(usage);
-  options.add_options()("help", "show this help")(
+  options.add_options()(
       "position", po::value<int>(&target.position)->required(), "amplifier position (0-based)")(
       "values", po::value<std::vector<std::string>>(&target.values), "values");
   po::positional_options_description positional;
   positional.add("position", 1).add("values", -1);
-  try {
-    po::variables_map map;
-    // No short options, so that negative values such as -1 are read as values.
-    const int style = po::command_line_style::unix_style ^ po::command_line_style::allow_short;
-    po::store(po::command_line_parser(arguments)
-                  .options(options)
-                  .positional(positional)
-                  .style(style)
-                  .run(),
-              map);
-    if (map.count("help")) {
-      std::printf("%s\n", usage);
-      return false;
-    }
-    po::notify(map);
-  } catch (const po::error& error) {
-    std::fprintf(stderr, "torvactl: %s\nusage: %s\n", error.what(), usage);
-    return false;
-  }
+  if (!ParseCommandLine(options, arguments, &positional)) return false;
   if (target.values.size() != valueCount) {
     std::fprintf(stderr, "torvactl: expected %zu values\nusage: %s\n", valueCount, usage);
     return false;

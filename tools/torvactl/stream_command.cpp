@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +16,7 @@
 #include "driver/api/TorvaUSBDevice.h"
 #include "platform/thread_messages.h"
 #include "tools/torvactl/command.h"
+#include "tools/torvactl/command_line.h"
 #include "tools/torvactl/csv_writer.h"
 #include "tools/torvactl/library_session.h"
 
@@ -50,25 +50,14 @@ struct PlateSummary {
 bool ParseOptions(const std::vector<std::string>& arguments, StreamOptions& options) {
   po::options_description description(
       "torvactl stream [--seconds S] [--rate R] [--format 1|2] [--output FILE] [--zero]");
-  description.add_options()("help", "show this help")(
+  description.add_options()(
       "seconds", po::value<double>(&options.seconds)->default_value(5.0), "how long to stream")(
       "rate", po::value<int>(&options.rate), "acquisition rate in samples/s (10..3000)")(
       "format", po::value<int>(&options.format)->default_value(1),
       "data format: 1 (a record per plate) or 2 (one counter per row)")(
       "output", po::value<std::string>(&options.output), "CSV file (default: standard output)")(
       "zero", po::bool_switch(&options.zero), "zero every amplifier before the start");
-  try {
-    po::variables_map map;
-    po::store(po::command_line_parser(arguments).options(description).run(), map);
-    if (map.count("help")) {
-      std::cout << description;
-      return false;
-    }
-    po::notify(map);
-  } catch (const po::error& error) {
-    std::fprintf(stderr, "torvactl: %s\n", error.what());
-    return false;
-  }
+  if (!ParseCommandLine(description, arguments)) return false;
   if (options.seconds <= 0 || !std::isfinite(options.seconds)) {
     std::fprintf(stderr, "torvactl: --seconds must be positive\n");
     return false;
