@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libboost-dev libboost-program-options-dev libboost-thread-dev
   libusb-1.0-0-dev
+  umockdev libumockdev-dev
 )
 
 missing=()
