@@ -2,17 +2,21 @@
 // application thread holds the completed frame (woken by the data-ready message), with 4
 // emulated amplifiers at 1000 samples/s. A frame is complete when its last packet has arrived,
 // so each frame's latency is measured from the latest of its packets' arrivals.
-//   bench_latency [frames=10000] [amplifiers=4] [rate=1000]
+//   bench_latency [frames=10000] [amplifiers=4] [rate=1000] [consumer=normal|realtime]
+// With "realtime" the application thread asks for the same time-critical priority as the
+// library's threads, as a capture application would.
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "bench/bench_support.h"
 #include "driver/api/usb_manager.h"
 #include "driver/device/amplifier_device.h"
+#include "platform/thread_priority.h"
 
 using namespace torva;
 using Clock = std::chrono::steady_clock;
@@ -48,6 +52,10 @@ int main(int argc, char** argv) {
   const int wanted = argc > 1 ? std::atoi(argv[1]) : 10000;
   const int amplifiers = argc > 2 ? std::atoi(argv[2]) : 4;
   const int rate = argc > 3 ? std::atoi(argv[3]) : 1000;
+  const bool realtimeConsumer = argc > 4 && std::string(argv[4]) == "realtime";
+  if (realtimeConsumer &&
+      !platform::ApplyPriorityToCurrentThread(platform::ThreadPriority::kTimeCritical))
+    std::fprintf(stderr, "real-time priority refused; the consumer stays at normal priority\n");
   if (!bench::BringUpEmulated(amplifiers)) {
     std::fprintf(stderr, "bring-up failed\n");
     return 1;
@@ -82,7 +90,8 @@ int main(int argc, char** argv) {
     }
   }
   fmBroadcastStop();
-  std::printf("amplifiers   %d at %d samples/s\n", amplifiers, rate);
+  std::printf("amplifiers   %d at %d samples/s, %s consumer thread\n", amplifiers, rate,
+              realtimeConsumer ? "real-time" : "normal-priority");
   std::printf("frames       %zu\n", latencies.size());
   std::printf("latency p50  %.1f us\n", Percentile(latencies, 0.50));
   std::printf("latency p99  %.1f us\n", Percentile(latencies, 0.99));
