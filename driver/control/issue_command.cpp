@@ -4,6 +4,19 @@
 #include "driver/device/amplifier_device.h"
 
 namespace torva {
+namespace {
+
+// Stops an amplifier's streaming. The order matters: once the abort has ended the pending bulk
+// read, the device thread must find reading switched off and the Stop waiting, or it starts
+// another read, which an amplifier that sends nothing (yet) never ends.
+bool StopDevice(CUSBDevice& device) {
+  device.StopStreaming();
+  const bool queued = device.QueueCommand(CommandCode::kStop);
+  device.AbortAndResetDataEndpoint();
+  return queued;
+}
+
+}  // namespace
 
 bool CThreadManager::IssueCommand(int slot, CommandCode code) {
   CUSBDevice* device = Device(slot);
@@ -23,8 +36,7 @@ bool CThreadManager::IssueCommand(int slot, CommandCode code) {
       // A Start still in the queue makes the amplifier stream as soon as it goes out: the stop
       // must follow it.
       if (!device->IsStreaming() && !device->StartPending()) return false;
-      device->AbortAndResetDataEndpoint();
-      return device->QueueCommand(code);
+      return StopDevice(*device);
     case CommandCode::kZero:
       if (device->IsStreaming()) {
         device->SendCommand(code);
@@ -34,11 +46,7 @@ bool CThreadManager::IssueCommand(int slot, CommandCode code) {
     default:
       // A setting cannot change while the amplifier streams: stop it first. Acquisition is not
       // restarted afterwards.
-      if (device->IsStreaming()) {
-        device->StopStreaming();
-        device->AbortAndResetDataEndpoint();
-        device->QueueCommand(CommandCode::kStop);
-      }
+      if (device->IsStreaming()) StopDevice(*device);
       return device->QueueCommand(code);
   }
 }

@@ -28,6 +28,9 @@ inline constexpr std::uint32_t kMsgDataReadyWindow = 1132;
 inline constexpr std::uint32_t kMsgReplyArrived = kUserMessage + 109;           // 1133
 inline constexpr std::uint32_t kMsgDataReadyThread = kMsgReplyArrived;
 
+// Device thread to the control thread: its amplifier has left the bus (lParam = slot).
+inline constexpr std::uint32_t kMsgDeviceLost = kUserMessage + 111;             // 1135
+
 // wParam of kMsgReplyArrived when reading the reply failed.
 inline constexpr platform::WParam kReplyReadFailed = 10;
 // lParam of kMsgDeviceQuit.

@@ -2,10 +2,12 @@
 // the getters read it.
 
 #include <cstring>
+#include <string>
 
 #include "driver/control/message_numbers.h"
 #include "driver/control/thread_manager.h"
 #include "driver/device/amplifier_device.h"
+#include "driver/usb/usb_types.h"
 
 namespace torva {
 namespace {
@@ -23,6 +25,8 @@ enum ReplyCode : int {
 
 constexpr std::size_t kReplyCodeByte = 1;
 constexpr std::size_t kReplyPayloadOffset = 16;
+// The error record's message when an amplifier leaves the bus while the library uses it.
+constexpr const char* kDeviceLostMessage = "The amplifier was disconnected.";
 
 void CopyPayload(void* destination, const std::uint8_t* payload, std::size_t bytes) {
   std::memcpy(destination, payload, bytes);
@@ -36,6 +40,24 @@ void CThreadManager::OnReplyArrived(platform::WParam wParam, platform::LParam lP
   CUSBDevice* device = Device(slot);
   if (device == nullptr) return;
   ApplyReply(slot, device->ReplySlot(static_cast<int>(wParam)));
+}
+
+void CThreadManager::OnDeviceLost(platform::WParam /*wParam*/, platform::LParam lParam) {
+  const auto slot = static_cast<int>(lParam);
+  if (slot < 0 || slot >= kMaxAmplifiers) return;
+  std::string serial;
+  {
+    SlotRecords& records = slots_[slot];
+    std::lock_guard<std::mutex> guard(records.lock);
+    if (const AmplifierParameterBlock* parameters = records.parameters.get()) {
+      serial.assign(parameters->amplifierSerial,
+                    strnlen(parameters->amplifierSerial, sizeof parameters->amplifierSerial));
+    }
+  }
+  // A lost amplifier has no stop left to acknowledge.
+  stopAcknowledged_ |= 1u << slot;
+  errors_.Set(serial, std::to_string(static_cast<int>(usb::UsbResult::kNoDevice)),
+              kDeviceLostMessage);
 }
 
 void CThreadManager::ApplyReply(int slot, const std::uint8_t* entry) {

@@ -36,6 +36,8 @@ CThreadManager::CThreadManager() {
              [this](platform::WParam w, platform::LParam l) { OnPacketArrived(w, l); });
   MapMessage(kMsgReplyArrived,
              [this](platform::WParam w, platform::LParam l) { OnReplyArrived(w, l); });
+  MapMessage(kMsgDeviceLost,
+             [this](platform::WParam w, platform::LParam l) { OnDeviceLost(w, l); });
   MapMessage(kMsgRunSetupCheck,
              [this](platform::WParam w, platform::LParam l) { OnRunSetupCheck(w, l); });
   MapMessage(kMsgOrderingComplete,

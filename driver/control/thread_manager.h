@@ -198,6 +198,7 @@ class CThreadManager : public platform::WorkerThread, private PacketSource {
   void OnDeviceThreadEnded(platform::WParam wParam, platform::LParam lParam);
   void OnShutdown(platform::WParam wParam, platform::LParam lParam);
   void OnReplyArrived(platform::WParam wParam, platform::LParam lParam);
+  void OnDeviceLost(platform::WParam wParam, platform::LParam lParam);
   void OnPacketArrived(platform::WParam wParam, platform::LParam lParam);
   void OnOrderingComplete(platform::WParam wParam, platform::LParam lParam);
   void OnRunSetupCheck(platform::WParam wParam, platform::LParam lParam);

@@ -278,6 +278,7 @@ void CUSBDevice::ReadStreamingPacket() {
   std::memset(slot, 0, static_cast<std::size_t>(dataRingPacketSize_));
   std::int32_t length = dataRingPacketSize_;
   if (!endpoint->Transfer(slot, length)) {
+    CheckDeviceLost(*endpoint);
     endpoint->ResetPipe();
     return;
   }
@@ -291,6 +292,13 @@ void CUSBDevice::ReadStreamingPacket() {
   platform::PostThreadMessage(controlThread_, kMsgPacketArrived,
                               static_cast<platform::WParam>(dataPosition_), deviceNumber_);
   dataPosition_ = (dataPosition_ + 1) % kDataRingSlots;
+}
+
+void CUSBDevice::CheckDeviceLost(const usb::CCyUSBEndPoint& endpoint) {
+  if (endpoint.UsbdStatus() != static_cast<std::uint32_t>(usb::UsbResult::kNoDevice)) return;
+  if (!open_.exchange(false)) return;
+  streamingRequested_ = false;
+  platform::PostThreadMessage(controlThread_, kMsgDeviceLost, 0, deviceNumber_);
 }
 
 void CUSBDevice::ReadPendingReply() {
@@ -309,6 +317,7 @@ void CUSBDevice::ReadPendingReply() {
   expectedReplyBlocks_ = 0;
   if (!read) {
     platform::PostThreadMessage(controlThread_, kMsgReplyArrived, kReplyReadFailed, deviceNumber_);
+    CheckDeviceLost(*control_);
     control_->ResetPipe();
     return;
   }
@@ -343,7 +352,10 @@ bool CUSBDevice::TransmitCommand(CommandCode code) {
                : BuildCommandPacketFromRecords(*info, parameters_, runtime_, packet.data(),
                                                packet.size());
   if (length == 0) return info->confirmed;  // commands that put nothing on the wire
-  if (code == CommandCode::kStart && open_) streamingRequested_ = true;
+  // A Start sent again while a Stop waits behind it must not re-arm reading: the read would
+  // come before the Stop goes out, and an amplifier that sends nothing would never let it go.
+  const bool stopWaiting = queue_.Contains(static_cast<int>(CommandCode::kStop));
+  if (code == CommandCode::kStart && open_ && !stopWaiting) streamingRequested_ = true;
   // A stopped amplifier sends nothing more: reading on would wait for ever.
   if (code == CommandCode::kStop) streamingRequested_ = false;
   if (code == CommandCode::kReadMechanicalLimits) runtime_.mechanicalLimitsValid = 0;
@@ -357,7 +369,8 @@ bool CUSBDevice::TransmitCommand(CommandCode code) {
     control_->SetValue(0);
     control_->SetIndex(0);
     std::int32_t sent = static_cast<std::int32_t>(length);
-    control_->WriteControl(packet.data(), sent);  // completion is decided by the replies
+    if (!control_->WriteControl(packet.data(), sent)) CheckDeviceLost(*control_);
+    // Otherwise completion is decided by the replies.
   }
   if (info->replyBlocks != 0) {
     expectedReplyBlocks_ = info->replyBlocks;

@@ -128,6 +128,9 @@ class CUSBDevice : public platform::WorkerThread {
   // Reads one streaming packet (without the device lock); true when one arrived.
   void ReadStreamingPacket();
   void ReadPendingReply();
+  // After a transfer on `endpoint` failed: when the amplifier has left the bus, stops using it
+  // (no more reads or commands; the thread waits on its queue) and tells the control thread once.
+  void CheckDeviceLost(const usb::CCyUSBEndPoint& endpoint);
   bool TransmitCommand(CommandCode code);
   // Starts a requested download: loads the file and queues the header and a status query.
   void BeginRequestedDownload();

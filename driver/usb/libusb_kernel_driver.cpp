@@ -188,7 +188,9 @@ class LibusbOpenedDevice final : public OpenedDevice {
     if (record.dataLength > static_cast<std::uint32_t>(std::numeric_limits<int>::max())) {
       return Finish(record, UsbResult::kInvalidParameter, 0, LIBUSB_ERROR_INVALID_PARAM);
     }
-    if (!EnsureClaimed()) return Finish(record, UsbResult::kBusy, 0, LIBUSB_ERROR_BUSY);
+    if (const int claim = EnsureClaimed(); claim != LIBUSB_SUCCESS) {
+      return Finish(record, FromError(claim), 0, claim);
+    }
     libusb_transfer* transfer = libusb_alloc_transfer(0);
     if (transfer == nullptr) return Finish(record, UsbResult::kIoError, 0, LIBUSB_ERROR_NO_MEM);
     const auto length = static_cast<int>(record.dataLength);
@@ -211,7 +213,9 @@ class LibusbOpenedDevice final : public OpenedDevice {
     if (packetCount == 0 || packetCount > maxInt || record.dataLength > maxInt) {
       return Finish(record, UsbResult::kInvalidParameter, 0, LIBUSB_ERROR_INVALID_PARAM);
     }
-    if (!EnsureClaimed()) return Finish(record, UsbResult::kBusy, 0, LIBUSB_ERROR_BUSY);
+    if (const int claim = EnsureClaimed(); claim != LIBUSB_SUCCESS) {
+      return Finish(record, FromError(claim), 0, claim);
+    }
     const auto count = static_cast<int>(packetCount);
     libusb_transfer* transfer = libusb_alloc_transfer(count);
     if (transfer == nullptr) return Finish(record, UsbResult::kIoError, 0, LIBUSB_ERROR_NO_MEM);
@@ -240,7 +244,7 @@ class LibusbOpenedDevice final : public OpenedDevice {
   }
 
   bool ResetPipe(std::uint8_t endpoint) override {
-    if (endpoint != 0 && !EnsureClaimed()) return false;
+    if (endpoint != 0 && EnsureClaimed() != LIBUSB_SUCCESS) return false;
     return libusb_clear_halt(handle_, endpoint) == LIBUSB_SUCCESS;
   }
 
@@ -274,7 +278,7 @@ class LibusbOpenedDevice final : public OpenedDevice {
   }
 
   bool SelectAlternateSetting(std::uint8_t setting) override {
-    return EnsureClaimed() &&
+    return EnsureClaimed() == LIBUSB_SUCCESS &&
            libusb_set_interface_alt_setting(handle_, kInterfaceNumber, setting) == LIBUSB_SUCCESS;
   }
 
@@ -285,10 +289,14 @@ class LibusbOpenedDevice final : public OpenedDevice {
 
   // Interface 0 is claimed on first use rather than at open, so that a device another handle
   // holds can still be opened for its descriptors (the device thread's matching walk does that).
-  bool EnsureClaimed() {
+  // LIBUSB_SUCCESS once claimed, else why the claim failed: busy while another handle holds
+  // the interface, no device once the device is gone (a transfer must say which).
+  int EnsureClaimed() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!claimed_) claimed_ = libusb_claim_interface(handle_, kInterfaceNumber) == LIBUSB_SUCCESS;
-    return claimed_;
+    if (claimed_) return LIBUSB_SUCCESS;
+    const int claimed = libusb_claim_interface(handle_, kInterfaceNumber);
+    claimed_ = claimed == LIBUSB_SUCCESS;
+    return claimed;
   }
 
   static void LIBUSB_CALL OnComplete(libusb_transfer* transfer) {

@@ -6,17 +6,25 @@
 #include "driver/usb/transfer_record.h"
 
 namespace torva::e2e {
+namespace {
 
-void UrbQueues::Complete(Client client, Urb urb, int status, std::size_t actualLength) {
+// Writes the outcome into the URB, as the client will read it once it has reaped the URB.
+void SetOutcome(Urb& urb, int status, std::size_t actualLength) {
   usbdevfs_urb& fields = urb.Fields();
   fields.status = status;
   fields.actual_length = static_cast<int>(actualLength);
-  clients_[client].completed.push_back(std::move(urb));
+}
+
+}  // namespace
+
+void UrbQueues::Complete(Client client, Urb urb, int status, std::size_t actualLength) {
+  SetOutcome(urb, status, actualLength);
+  Of(client).completed.push_back(std::move(urb));
   fifo_.SetReady(true);
 }
 
 void UrbQueues::AddPending(Client client, Urb urb) {
-  clients_[client].pending.push_back(std::move(urb));
+  Of(client).pending.push_back(std::move(urb));
 }
 
 std::optional<SteadyTime> UrbQueues::Service(const Responder& respond, bool controlToo) {
@@ -38,9 +46,7 @@ std::optional<SteadyTime> UrbQueues::Service(const Responder& respond, bool cont
         ++it;
         continue;
       }
-      usbdevfs_urb& fields = it->Fields();
-      fields.status = answer->status;
-      fields.actual_length = static_cast<int>(answer->actualLength);
+      SetOutcome(*it, answer->status, answer->actualLength);
       urbs.completed.push_back(std::move(*it));
       it = urbs.pending.erase(it);
     }
@@ -52,8 +58,7 @@ std::optional<SteadyTime> UrbQueues::Service(const Responder& respond, bool cont
 void UrbQueues::CompleteAllPending(int status) {
   for (auto& [client, urbs] : clients_) {
     for (Urb& urb : urbs.pending) {
-      urb.Fields().status = status;
-      urb.Fields().actual_length = 0;
+      SetOutcome(urb, status, 0);
       urbs.completed.push_back(std::move(urb));
     }
     urbs.pending.clear();
@@ -84,10 +89,32 @@ std::optional<Urb> UrbQueues::Reap(Client client) {
   return urb;
 }
 
-void UrbQueues::Forget(Client client) {
-  clients_.erase(client);
-  if (claimedBy_ == client) claimedBy_ = nullptr;
+void UrbQueues::Track(Client client) { Of(client); }
+
+void UrbQueues::ForgetClosed() {
+  for (auto it = clients_.begin(); it != clients_.end();) {
+    if (umockdev_ioctl_client_get_connected(it->first)) {
+      ++it;
+      continue;
+    }
+    if (claimedBy_ == it->first) claimedBy_ = nullptr;
+    it = clients_.erase(it);
+  }
   UpdateReady();
+}
+
+int UrbQueues::OpenClients() const {
+  int open = 0;
+  for (const auto& [client, urbs] : clients_) {
+    if (umockdev_ioctl_client_get_connected(client)) ++open;
+  }
+  return open;
+}
+
+UrbQueues::ClientUrbs& UrbQueues::Of(Client client) {
+  ClientUrbs& urbs = clients_[client];
+  if (!urbs.client) urbs.client = GObjectRef<UMockdevIoctlClient>::Share(client);
+  return urbs;
 }
 
 bool UrbQueues::Claim(Client client) {

@@ -3,6 +3,10 @@
 // waiting for the device and those completed and waiting to be reaped, plus which client holds
 // the interface claim. Tells the node's FIFO whether anything can be reaped.
 //
+// A client that has closed the node is forgotten, with its URBs and its claim, the next time the
+// queues are touched: umockdev (0.17) marks such a client disconnected but does not reliably
+// signal it, so the queues look for themselves.
+//
 // Threads: not synchronised; the owning node calls it under its own lock.
 
 #include <linux/usbdevice_fs.h>
@@ -52,7 +56,8 @@ class UrbQueues {
     int status = 0;
     std::size_t actualLength = 0;
   };
-  using Responder = std::function<std::optional<Answer>(Urb& urb, std::optional<SteadyTime>& readyAt)>;
+  using Responder =
+      std::function<std::optional<Answer>(Urb& urb, std::optional<SteadyTime>& readyAt)>;
 
   explicit UrbQueues(ReadyFifo& fifo) : fifo_(fifo) {}
 
@@ -72,22 +77,27 @@ class UrbQueues {
   bool Discard(Client client, gulong address);
   // The client's oldest completed URB, removed from the queue; nothing when there is none.
   std::optional<Urb> Reap(Client client);
-  // Forgets a client that closed the node, with its URBs and its claim.
-  void Forget(Client client);
+  // Notes a client that made a request (its first one follows its opening of the node).
+  void Track(Client client);
+  // Forgets the clients that have closed the node, with their URBs and claims.
+  void ForgetClosed();
 
   // Interface 0's claim: false when another client holds it.
   bool Claim(Client client);
   // False when the client does not hold the claim.
   bool Release(Client client);
 
-  int Clients() const { return static_cast<int>(clients_.size()); }
+  // Clients known to have the node open.
+  int OpenClients() const;
   int PendingBulkReads() const;
 
  private:
   struct ClientUrbs {
+    GObjectRef<UMockdevIoctlClient> client;  // to ask whether it is still connected
     std::list<Urb> pending;
     std::deque<Urb> completed;
   };
+  ClientUrbs& Of(Client client);
   void UpdateReady();
 
   ReadyFifo& fifo_;

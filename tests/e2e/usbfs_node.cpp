@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "driver/usb/transfer_record.h"
 #include "sim/usb_descriptors.h"
@@ -86,6 +87,8 @@ void UsbfsNode::Handle(UMockdevIoctlClient* client) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ++statistics_.ioctls;
+    urbs_.ForgetClosed();
+    urbs_.Track(client);
     outcome = Dispatch(client, request, argument);
   }
   pendingChanged_.notify_all();
@@ -93,32 +96,33 @@ void UsbfsNode::Handle(UMockdevIoctlClient* client) {
   umockdev_ioctl_client_complete(client, outcome.result, outcome.error);
 }
 
+UsbfsNode::Outcome UsbfsNode::Failed(int error) {
+  Outcome outcome;
+  outcome.result = -1;
+  outcome.error = error;
+  return outcome;
+}
+
 UsbfsNode::Outcome UsbfsNode::Dispatch(UMockdevIoctlClient* client, gulong request,
                                        UMockdevIoctlData* argument) {
-  const auto fail = [](int error) {
-    Outcome outcome;
-    outcome.result = -1;
-    outcome.error = error;
-    return outcome;
-  };
-  const auto fromBool = [&](bool succeeded, int error) {
-    return succeeded ? Outcome{} : fail(error);
+  const auto fromBool = [](bool succeeded, int error) {
+    return succeeded ? Outcome{} : Failed(error);
   };
   if (request == USBDEVFS_REAPURBNDELAY) return Reap(client, argument);
   // After a disconnect only reaping still works.
-  if (gone_) return fail(ENODEV);
+  if (gone_) return Failed(ENODEV);
   switch (request) {
     case USBDEVFS_GET_CAPABILITIES: {
       Outcome outcome;
       outcome.argument = Resolve(argument, 0, sizeof kCapabilities);
-      if (!outcome.argument) return fail(EFAULT);
+      if (!outcome.argument) return Failed(EFAULT);
       std::memcpy(outcome.argument->data, &kCapabilities, sizeof kCapabilities);
       return outcome;
     }
     case USBDEVFS_CONNECTINFO: {
       Outcome outcome;
       outcome.argument = Resolve(argument, 0, sizeof(usbdevfs_connectinfo));
-      if (!outcome.argument) return fail(EFAULT);
+      if (!outcome.argument) return Failed(EFAULT);
       usbdevfs_connectinfo info{};
       info.devnum = static_cast<unsigned>(address_.device);
       info.slow = 0;
@@ -131,39 +135,48 @@ UsbfsNode::Outcome UsbfsNode::Dispatch(UMockdevIoctlClient* client, gulong reque
       return outcome;
     }
     case USBDEVFS_GETDRIVER:
-    case USBDEVFS_IOCTL:
-      // No kernel driver is bound to the interface: there is nothing to name or detach.
-      return fail(ENODATA);
+      // No kernel driver is bound to the interface.
+      return Failed(ENODATA);
+    case USBDEVFS_IOCTL: {
+      // libusb detaches (DISCONNECT) and re-attaches (CONNECT) kernel drivers this way: with no
+      // driver there is nothing to detach, and re-attaching finds nothing to bind.
+      const auto command = Resolve(argument, 0, sizeof(usbdevfs_ioctl));
+      if (!command) return Failed(EFAULT);
+      usbdevfs_ioctl fields{};
+      std::memcpy(&fields, command->data, sizeof fields);
+      if (fields.ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT)) return Failed(ENODATA);
+      return fromBool(fields.ioctl_code == static_cast<int>(USBDEVFS_CONNECT), ENOTTY);
+    }
     case USBDEVFS_CLAIMINTERFACE:
     case USBDEVFS_DISCONNECT_CLAIM: {
       // Both start with the interface number.
       const auto interface = PointedValue(argument);
-      if (!interface) return fail(EFAULT);
-      if (*interface != kInterfaceNumber) return fail(ENOENT);
+      if (!interface) return Failed(EFAULT);
+      if (*interface != kInterfaceNumber) return Failed(ENOENT);
       return fromBool(urbs_.Claim(client), EBUSY);
     }
     case USBDEVFS_RELEASEINTERFACE: {
       const auto interface = PointedValue(argument);
-      if (!interface) return fail(EFAULT);
+      if (!interface) return Failed(EFAULT);
       return fromBool(*interface == kInterfaceNumber && urbs_.Release(client), EINVAL);
     }
     case USBDEVFS_SETINTERFACE: {
       const auto values = Resolve(argument, 0, sizeof(usbdevfs_setinterface));
-      if (!values) return fail(EFAULT);
+      if (!values) return Failed(EFAULT);
       usbdevfs_setinterface setting{};
       std::memcpy(&setting, values->data, sizeof setting);
-      if (setting.interface != kInterfaceNumber) return fail(ENOENT);
+      if (setting.interface != kInterfaceNumber) return Failed(ENOENT);
       return fromBool(
           model_->SelectAlternateSetting(static_cast<std::uint8_t>(setting.altsetting)), EINVAL);
     }
     case USBDEVFS_SETCONFIGURATION: {
       const auto value = PointedValue(argument);
-      if (!value) return fail(EFAULT);
+      if (!value) return Failed(EFAULT);
       return fromBool(*value == kConfigurationValue || *value == kUnconfigure, EINVAL);
     }
     case USBDEVFS_CLEAR_HALT: {
       const auto endpoint = PointedValue(argument);
-      if (!endpoint) return fail(EFAULT);
+      if (!endpoint) return Failed(EFAULT);
       ++statistics_.haltsCleared;
       const bool cleared = model_->ClearHalt(static_cast<std::uint8_t>(*endpoint));
       ServiceLocked(std::chrono::steady_clock::now(), false);
@@ -182,7 +195,7 @@ UsbfsNode::Outcome UsbfsNode::Dispatch(UMockdevIoctlClient* client, gulong reque
       // The argument is the URB's address in the client, not a pointer to read through.
       gulong address = 0;
       std::memcpy(&address, argument->data, sizeof address);
-      if (!urbs_.Discard(client, address)) return fail(EINVAL);
+      if (!urbs_.Discard(client, address)) return Failed(EINVAL);
       ++statistics_.urbsDiscarded;
       return Outcome{};
     }
@@ -190,7 +203,7 @@ UsbfsNode::Outcome UsbfsNode::Dispatch(UMockdevIoctlClient* client, gulong reque
       return SynchronousControl(argument);
     default:
       // libusb 1.0.26 needs nothing else; in particular it never waits in USBDEVFS_REAPURB.
-      return fail(ENOTTY);
+      return Failed(ENOTTY);
   }
 }
 
@@ -198,26 +211,14 @@ UsbfsNode::Outcome UsbfsNode::Submit(UMockdevIoctlClient* client, UMockdevIoctlD
   Outcome outcome;
   Urb urb;
   urb.header = Resolve(argument, 0, sizeof(usbdevfs_urb));
-  if (!urb.header) {
-    outcome.result = -1;
-    outcome.error = EFAULT;
-    return outcome;
-  }
+  if (!urb.header) return Failed(EFAULT);
   const usbdevfs_urb& fields = urb.Fields();
-  if (fields.buffer_length < 0) {
-    outcome.result = -1;
-    outcome.error = EINVAL;
-    return outcome;
-  }
+  if (fields.buffer_length < 0) return Failed(EINVAL);
   if (fields.buffer_length > 0) {
     // From here on the header's buffer pointer points to the local copy.
     urb.buffer = Resolve(urb.header.get(), offsetof(usbdevfs_urb, buffer),
                          static_cast<std::size_t>(fields.buffer_length));
-    if (!urb.buffer) {
-      outcome.result = -1;
-      outcome.error = EFAULT;
-      return outcome;
-    }
+    if (!urb.buffer) return Failed(EFAULT);
   }
   ++statistics_.urbsSubmitted;
   switch (fields.type) {
@@ -226,9 +227,7 @@ UsbfsNode::Outcome UsbfsNode::Submit(UMockdevIoctlClient* client, UMockdevIoctlD
     case USBDEVFS_URB_TYPE_INTERRUPT: return SubmitBulk(client, std::move(urb));
     default:
       // The amplifiers have no isochronous endpoints.
-      outcome.result = -1;
-      outcome.error = EINVAL;
-      return outcome;
+      return Failed(EINVAL);
   }
 }
 
@@ -236,9 +235,7 @@ UsbfsNode::Outcome UsbfsNode::SubmitControl(UMockdevIoctlClient* client, Urb urb
   Outcome outcome;
   const std::size_t length = static_cast<std::size_t>(urb.Fields().buffer_length);
   if (length < kSetupBytes || kSetupBytes + ParseSetup(urb.Data()).length > length) {
-    outcome.result = -1;
-    outcome.error = EINVAL;
-    return outcome;
+    return Failed(EINVAL);
   }
   if (controlHeld_) {
     urbs_.AddPending(client, std::move(urb));
@@ -263,17 +260,9 @@ UrbQueues::Answer UsbfsNode::AnswerControl(std::uint8_t* bytes) {
 UsbfsNode::Outcome UsbfsNode::SubmitBulk(UMockdevIoctlClient* client, Urb urb) {
   Outcome outcome;
   const std::uint8_t endpoint = urb.Fields().endpoint;
-  if (!sim::HasEndpoint(model_->Description(), endpoint)) {
-    outcome.result = -1;
-    outcome.error = ENOENT;
-    return outcome;
-  }
+  if (!sim::HasEndpoint(model_->Description(), endpoint)) return Failed(ENOENT);
   // A transfer claims the interface for its file, unless another file holds it.
-  if (!urbs_.Claim(client)) {
-    outcome.result = -1;
-    outcome.error = EBUSY;
-    return outcome;
-  }
+  if (!urbs_.Claim(client)) return Failed(EBUSY);
   if (!usb::IsInEndpoint(endpoint)) {
     const sim::TransferResult result = model_->BulkOut(
         endpoint, urb.Data(), static_cast<std::size_t>(urb.Fields().buffer_length));
@@ -292,9 +281,7 @@ UsbfsNode::Outcome UsbfsNode::Reap(UMockdevIoctlClient* client, UMockdevIoctlDat
   outcome.reaped = urbs_.Reap(client);
   if (!outcome.reaped) {
     ++statistics_.emptyReaps;
-    outcome.result = -1;
-    outcome.error = gone_ ? ENODEV : EAGAIN;
-    return outcome;
+    return Failed(gone_ ? ENODEV : EAGAIN);
   }
   // The argument points to the client's URB pointer: point it at the reaped URB, whose fields and
   // buffer umockdev then writes back into the client's memory.
@@ -311,11 +298,7 @@ UsbfsNode::Outcome UsbfsNode::SynchronousControl(UMockdevIoctlData* argument) {
   // libusb uses the synchronous form only where sysfs is missing; it is answered at once.
   Outcome outcome;
   outcome.argument = Resolve(argument, 0, sizeof(usbdevfs_ctrltransfer));
-  if (!outcome.argument) {
-    outcome.result = -1;
-    outcome.error = EFAULT;
-    return outcome;
-  }
+  if (!outcome.argument) return Failed(EFAULT);
   usbdevfs_ctrltransfer request{};
   std::memcpy(&request, outcome.argument->data, sizeof request);
   std::vector<std::uint8_t> bytes(kSetupBytes + request.wLength);
@@ -330,20 +313,12 @@ UsbfsNode::Outcome UsbfsNode::SynchronousControl(UMockdevIoctlData* argument) {
   GObjectRef<UMockdevIoctlData> data;
   if (request.wLength > 0) {
     data = Resolve(outcome.argument.get(), offsetof(usbdevfs_ctrltransfer, data), request.wLength);
-    if (!data) {
-      outcome.result = -1;
-      outcome.error = EFAULT;
-      return outcome;
-    }
+    if (!data) return Failed(EFAULT);
     std::memcpy(bytes.data() + kSetupBytes, data->data, request.wLength);
   }
   const UrbQueues::Answer answer = AnswerControl(bytes.data());
   kick_();
-  if (answer.status != 0) {
-    outcome.result = -1;
-    outcome.error = -answer.status;
-    return outcome;
-  }
+  if (answer.status != 0) return Failed(-answer.status);
   if (data) std::memcpy(data->data, bytes.data() + kSetupBytes, answer.actualLength);
   outcome.result = static_cast<long>(answer.actualLength);
   return outcome;
@@ -363,6 +338,7 @@ std::optional<UrbQueues::Answer> UsbfsNode::Respond(Urb& urb, SteadyTime now,
 }
 
 std::optional<SteadyTime> UsbfsNode::ServiceLocked(SteadyTime now, bool controlToo) {
+  urbs_.ForgetClosed();
   if (gone_) return std::nullopt;
   return urbs_.Service(
       [&](Urb& urb, std::optional<SteadyTime>& readyAt) { return Respond(urb, now, readyAt); },
@@ -399,20 +375,6 @@ void UsbfsNode::HoldControlRequests(bool held) {
   kick_();
 }
 
-void UsbfsNode::ClientConnected() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  ++openClients_;
-}
-
-void UsbfsNode::ClientVanished(UMockdevIoctlClient* client) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    --openClients_;
-    urbs_.Forget(client);
-  }
-  pendingChanged_.notify_all();
-}
-
 NodeStatistics UsbfsNode::Statistics() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return statistics_;
@@ -420,7 +382,7 @@ NodeStatistics UsbfsNode::Statistics() const {
 
 int UsbfsNode::OpenClients() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return openClients_;
+  return urbs_.OpenClients();
 }
 
 bool UsbfsNode::WaitForPendingBulkReads(int count, std::chrono::milliseconds limit) const {

@@ -4,19 +4,21 @@
 // the in-process emulator drives, reached here through URBs instead of direct calls.
 //
 // A control URB is answered at once by the model (unless control requests are held: then it waits
-// until released or discarded, like a device that never answers). A bulk IN URB completes when
+// until released or discarded, like a device that never answers; the synchronous
+// USBDEVFS_CONTROL, which libusb uses only without sysfs, is always answered at once). A bulk IN URB completes when
 // the model has a packet for it: at once, or at the time the model says the packet is due, when
 // ServiceDue (run by the testbed's deadline thread) offers it again. A bulk OUT URB completes at
 // once. DISCARDURB completes a waiting URB as cancelled; CLEAR_HALT and RESET go to the model.
 //
 // Unplug: the URBs still waiting complete as the kernel completes them on a disconnect
 // (-ESHUTDOWN), completed URBs can still be reaped (USBDEVFS_CAP_REAP_AFTER_DISCONNECT), and
-// every other request fails with ENODEV.
+// every other request fails with ENODEV. (The kernel also raises POLLERR on the node, which a
+// FIFO cannot; libusb learns the same from the URBs' status and the ENODEV that follows.)
 //
-// Threads: Handle and the client signals run on umockdev's ioctl thread, ServiceDue on the
-// deadline thread, the rest on the test's threads. One mutex guards all state. Nothing under it
-// blocks: the node uses only the model's non-blocking calls (never its blocking BulkIn or its held
-// replies), so umockdev's single ioctl thread is never held up.
+// Threads: Handle runs on umockdev's ioctl thread, ServiceDue on the deadline thread, the rest on
+// the test's threads. One mutex guards all state. Nothing under it blocks: the node uses only the
+// model's non-blocking calls (never its blocking BulkIn or its held replies), so umockdev's single
+// ioctl thread is never held up.
 
 #include <umockdev.h>
 
@@ -42,6 +44,16 @@ struct NodeStatistics {
   long long urbsDiscarded = 0;
   long long haltsCleared = 0;
   long long resets = 0;
+
+  NodeStatistics& operator+=(const NodeStatistics& other) {
+    ioctls += other.ioctls;
+    emptyReaps += other.emptyReaps;
+    urbsSubmitted += other.urbsSubmitted;
+    urbsDiscarded += other.urbsDiscarded;
+    haltsCleared += other.haltsCleared;
+    resets += other.resets;
+    return *this;
+  }
 };
 
 class UsbfsNode {
@@ -57,10 +69,8 @@ class UsbfsNode {
   const BusAddress& Address() const { return address_; }
   sim::EmulatedAmplifier& Model() const { return *model_; }
 
-  // umockdev's handle-ioctl and client-vanished signals.
+  // umockdev's handle-ioctl signal.
   void Handle(UMockdevIoctlClient* client);
-  void ClientConnected();
-  void ClientVanished(UMockdevIoctlClient* client);
 
   // Completes the bulk reads whose packets are due at `now`; returns when the next one is due.
   std::optional<SteadyTime> ServiceDue(SteadyTime now);
@@ -84,6 +94,8 @@ class UsbfsNode {
     GObjectRef<UMockdevIoctlData> argument;
   };
 
+  // An ioctl that fails with `error`.
+  static Outcome Failed(int error);
   Outcome Dispatch(UMockdevIoctlClient* client, gulong request, UMockdevIoctlData* argument);
   Outcome Submit(UMockdevIoctlClient* client, UMockdevIoctlData* argument);
   Outcome SubmitControl(UMockdevIoctlClient* client, Urb urb);
@@ -107,7 +119,6 @@ class UsbfsNode {
   UrbQueues urbs_{fifo_};
   bool gone_ = false;
   bool controlHeld_ = false;
-  int openClients_ = 0;
   NodeStatistics statistics_;
 };
 

@@ -41,7 +41,7 @@ std::string TakeError(GError* error) {
   return message;
 }
 
-// umockdev's signals reach the node through a shared_ptr of their own, released when umockdev
+// umockdev's signal reaches the node through a shared_ptr of its own, released when umockdev
 // drops the handler: a node outlives every call umockdev can still make into it.
 using NodeReference = std::shared_ptr<UsbfsNode>;
 
@@ -53,22 +53,11 @@ gboolean OnHandleIoctl(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* clie
   return TRUE;
 }
 
-void OnClientConnected(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* /*client*/,
-                       gpointer node) {
-  NodeOf(node).ClientConnected();
-}
-
-void OnClientVanished(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client,
-                      gpointer node) {
-  NodeOf(node).ClientVanished(client);
-}
-
 void ReleaseNode(gpointer node, GClosure* /*closure*/) { delete static_cast<NodeReference*>(node); }
 
-void ConnectNode(UMockdevIoctlBase* handler, const char* signal, GCallback callback,
-                 const NodeReference& node) {
-  g_signal_connect_data(handler, signal, callback, new NodeReference(node), &ReleaseNode,
-                        GConnectFlags{});
+void ConnectNode(UMockdevIoctlBase* handler, const NodeReference& node) {
+  g_signal_connect_data(handler, "handle-ioctl", G_CALLBACK(OnHandleIoctl),
+                        new NodeReference(node), &ReleaseNode, GConnectFlags{});
 }
 
 }  // namespace
@@ -131,11 +120,7 @@ std::size_t UsbfsTestbed::Plug(const sim::AmplifierDescription& description) {
   if (!device->node->Valid()) throw std::runtime_error("cannot make " + nodePath + " a FIFO");
 
   device->handler = GObjectRef<UMockdevIoctlBase>::Adopt(umockdev_ioctl_base_new());
-  ConnectNode(device->handler.get(), "handle-ioctl", G_CALLBACK(OnHandleIoctl), device->node);
-  ConnectNode(device->handler.get(), "client-connected", G_CALLBACK(OnClientConnected),
-              device->node);
-  ConnectNode(device->handler.get(), "client-vanished", G_CALLBACK(OnClientVanished),
-              device->node);
+  ConnectNode(device->handler.get(), device->node);
   if (!umockdev_testbed_attach_ioctl(testbed_.get(), nodePath.c_str(), device->handler.get(),
                                      &error)) {
     throw std::runtime_error("cannot serve " + nodePath + ": " + TakeError(error));
@@ -174,36 +159,23 @@ UsbfsNode& UsbfsTestbed::Node(std::size_t index) const { return *DeviceAt(index)
 void UsbfsTestbed::Kick() { deadlines_.Kick(); }
 
 NodeStatistics UsbfsTestbed::Statistics() const {
-  std::vector<std::shared_ptr<Device>> devices;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    devices = devices_;
-  }
   NodeStatistics sum;
-  for (const auto& device : devices) {
-    const NodeStatistics one = device->node->Statistics();
-    sum.ioctls += one.ioctls;
-    sum.emptyReaps += one.emptyReaps;
-    sum.urbsSubmitted += one.urbsSubmitted;
-    sum.urbsDiscarded += one.urbsDiscarded;
-    sum.haltsCleared += one.haltsCleared;
-    sum.resets += one.resets;
-  }
+  for (const auto& device : Snapshot()) sum += device->node->Statistics();
   return sum;
 }
 
 std::optional<SteadyTime> UsbfsTestbed::ServiceDue(SteadyTime now) {
-  std::vector<std::shared_ptr<Device>> devices;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    devices = devices_;
-  }
   std::optional<SteadyTime> earliest;
-  for (const auto& device : devices) {
+  for (const auto& device : Snapshot()) {
     const std::optional<SteadyTime> next = device->node->ServiceDue(now);
     if (next && (!earliest || *next < *earliest)) earliest = next;
   }
   return earliest;
+}
+
+std::vector<std::shared_ptr<UsbfsTestbed::Device>> UsbfsTestbed::Snapshot() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return devices_;
 }
 
 std::shared_ptr<UsbfsTestbed::Device> UsbfsTestbed::DeviceAt(std::size_t index) const {

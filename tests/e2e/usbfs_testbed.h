@@ -54,6 +54,8 @@ class UsbfsTestbed {
   struct Device;
   std::optional<SteadyTime> ServiceDue(SteadyTime now);
   std::shared_ptr<Device> DeviceAt(std::size_t index) const;
+  // The devices now, for work done without the lock.
+  std::vector<std::shared_ptr<Device>> Snapshot() const;
 
   GObjectRef<UMockdevTestbed> testbed_;
   const std::string root_;

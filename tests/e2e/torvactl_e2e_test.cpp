@@ -1,0 +1,163 @@
+// torvactl, unchanged, under torva-usbfs-run: it lists the emulated amplifiers, prints their
+// parameters and streams them through the shipped library and libusb, in a process of its own.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/child_process.h"
+#include "tests/support/scratch_directory.h"
+
+namespace torva::e2e {
+namespace {
+
+constexpr const char* kRunner = TORVA_USBFS_RUN_PATH;
+constexpr const char* kTorvactl = TORVACTL_PATH;
+constexpr const char* kTwoAmplifiers = "2";
+const std::vector<std::string> kSerials = {"TA601201", "TA601202"};
+constexpr std::chrono::seconds kCommandLimit{30};
+
+constexpr int kStreamSeconds = 3;
+constexpr int kRateHz = 1000;
+constexpr int kSamplesPerFrame = 16;
+// Columns of a format-1 row with two plates: the counter, then six channels and aux per plate.
+constexpr std::size_t kColumns = 1 + 2 * 7;
+// Share of the nominal sample count a run must deliver (the start waits for a common frame).
+constexpr double kMinimumShare = 0.8;
+// Processor time the whole run (testbed and torvactl) may use, as a share of its length: waiting
+// for the bus must not keep a processor busy.
+constexpr double kMaximumCpuShare = 0.5;
+
+struct CommandRun {
+  ChildExit exit;
+  std::string out;
+  std::string err;
+};
+
+class UsbfsTorvactl : public testing::ScratchDirectory {
+ protected:
+  // torva-usbfs-run --amplifiers 2 -- torvactl <arguments>
+  CommandRun RunTorvactl(const std::vector<std::string>& arguments) {
+    std::vector<std::string> command = {kRunner, "--amplifiers", kTwoAmplifiers, "--", kTorvactl};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    ChildProcess child(command, Path("stdout"), Path("stderr"));
+    EXPECT_TRUE(child.Started());
+    CommandRun run;
+    run.exit = child.Wait(kCommandLimit);
+    run.out = ReadFile(Path("stdout"));
+    run.err = ReadFile(Path("stderr"));
+    return run;
+  }
+};
+
+std::vector<std::string> Split(const std::string& line, char separator) {
+  std::vector<std::string> fields;
+  std::stringstream stream(line);
+  std::string field;
+  while (std::getline(stream, field, separator)) fields.push_back(field);
+  return fields;
+}
+
+std::vector<std::string> Lines(const std::string& text) { return Split(text, '\n'); }
+
+std::vector<std::string> Words(const std::string& line) {
+  std::vector<std::string> words;
+  std::istringstream stream(line);
+  std::string word;
+  while (stream >> word) words.push_back(word);
+  return words;
+}
+
+// Whether a line of `text` reads "<label> <value>" (label and value as torvactl info prints them).
+bool HasLine(const std::string& text, const std::string& label, const std::string& value) {
+  const std::vector<std::string> wanted = Words(label + " " + value);
+  for (const std::string& line : Lines(text)) {
+    if (Words(line) == wanted) return true;
+  }
+  return false;
+}
+
+// The words of the stream summary's line for `plate`: position, plate, samples, dropped, ...
+std::vector<std::string> SummaryOf(const std::string& text, const std::string& plate) {
+  for (const std::string& line : Lines(text)) {
+    const std::vector<std::string> words = Words(line);
+    if (words.size() >= 4 && words[1] == plate) return words;
+  }
+  return {};
+}
+
+TEST_F(UsbfsTorvactl, ListsTheEmulatedAmplifiers) {
+  const CommandRun run = RunTorvactl({"list"});
+  ASSERT_TRUE(run.exit.finished);
+  ASSERT_EQ(run.exit.status, 0) << run.err;
+  const auto lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), kSerials.size()) << run.out;
+  for (const std::string& serial : kSerials) {
+    EXPECT_NE(run.out.find(serial), std::string::npos) << run.out;
+  }
+  for (const std::string& line : lines) {
+    EXPECT_NE(line.find("1f6d:012c"), std::string::npos) << line;
+    EXPECT_NE(line.find("high speed"), std::string::npos) << line;
+  }
+}
+
+TEST_F(UsbfsTorvactl, PrintsEveryAmplifiersIdentityAndParameters) {
+  const CommandRun run = RunTorvactl({"info"});
+  ASSERT_TRUE(run.exit.finished);
+  ASSERT_EQ(run.exit.status, 0) << run.err;
+  for (const std::string& serial : kSerials) {
+    EXPECT_TRUE(HasLine(run.out, "amplifier serial", serial)) << run.out;
+  }
+  EXPECT_TRUE(HasLine(run.out, "platform serial", "P048311")) << run.out;
+  EXPECT_TRUE(HasLine(run.out, "platform serial", "P048318")) << run.out;
+  EXPECT_TRUE(HasLine(run.out, "acquisition rate", "1000 Hz")) << run.out;
+}
+
+TEST_F(UsbfsTorvactl, StreamsTwoAmplifiersInAlignedContinuousFrames) {
+  const std::string csv = Path("stream.csv");
+  const CommandRun run = RunTorvactl({"stream", "--seconds", std::to_string(kStreamSeconds),
+                                      "--rate", std::to_string(kRateHz), "--output", csv});
+  ASSERT_TRUE(run.exit.finished);
+  ASSERT_EQ(run.exit.status, 0) << run.err;
+
+  const auto lines = Lines(ReadFile(csv));
+  ASSERT_GT(lines.size(), 1u);
+  const auto header = Split(lines[0], ',');
+  ASSERT_EQ(header.size(), kColumns) << lines[0];
+  long rows = 0;
+  long gaps = 0;
+  long previous = 0;
+  long first = 0;
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    const auto fields = Split(lines[i], ',');
+    ASSERT_EQ(fields.size(), kColumns) << "row " << i << ": " << lines[i];
+    const long counter = std::stol(fields[0]);
+    if (rows > 0 && counter != previous + 1) ++gaps;
+    if (rows == 0) first = counter;
+    previous = counter;
+    ++rows;
+  }
+  EXPECT_EQ(first, 1);  // the run's first sample
+  EXPECT_EQ(gaps, 0);
+  EXPECT_EQ(rows % kSamplesPerFrame, 0);  // whole frames only
+  EXPECT_GE(rows, static_cast<long>(kMinimumShare * kStreamSeconds * kRateHz));
+  EXPECT_LE(rows, static_cast<long>(kStreamSeconds * kRateHz) + kSamplesPerFrame);
+
+  // Both plates delivered every sample and dropped none: "<pos> <serial> <samples> <dropped>".
+  for (const std::string& column : {header[1], header[8]}) {
+    const std::string plate = column.substr(0, column.find(' '));
+    const std::vector<std::string> summary = SummaryOf(run.err, plate);
+    ASSERT_FALSE(summary.empty()) << plate << "\n" << run.err;
+    EXPECT_EQ(std::stol(summary[2]), rows) << plate;
+    EXPECT_EQ(std::stol(summary[3]), 0) << plate;
+  }
+
+  const double cpuSeconds = std::chrono::duration<double>(run.exit.cpu).count();
+  EXPECT_LT(cpuSeconds, kMaximumCpuShare * kStreamSeconds);
+}
+
+}  // namespace
+}  // namespace torva::e2e
