@@ -36,6 +36,12 @@ inline bool BringUpEmulated(int amplifiers) {
   return fmDLLGetDeviceCount() == amplifiers;
 }
 
+// Sends data-ready messages to the calling thread.
+inline void NotifyThisThread() {
+  fmDLLPostDataReadyMessages(1);
+  fmDLLPostUserThreadMessages(static_cast<int>(platform::CurrentThreadId()));
+}
+
 // Waits until every amplifier has taken the settings sent to it and is ready to start.
 inline bool WaitForSettledAmplifiers() {
   CThreadManager& control = *CUSBManager::Instance().Control();
@@ -50,15 +56,26 @@ inline bool WaitForSettledAmplifiers() {
   return true;
 }
 
+// Brings `amplifiers` emulated amplifiers up at `rate` samples/s in data format 1, ready to
+// start, with data-ready messages going to the calling thread. Prints what failed.
+inline bool PrepareStreaming(int amplifiers, int rate) {
+  if (!BringUpEmulated(amplifiers)) {
+    std::fprintf(stderr, "bring-up failed\n");
+    return false;
+  }
+  fmBroadcastAcquisitionRate(rate);
+  fmDLLSetDataFormat(1);
+  if (!WaitForSettledAmplifiers()) {
+    std::fprintf(stderr, "amplifiers did not settle\n");
+    return false;
+  }
+  NotifyThisThread();
+  return true;
+}
+
 inline void ShutDown() {
   fmDLLShutDown();
   while (fmIsDLLShutDown() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-}
-
-// Sends data-ready messages to the calling thread.
-inline void NotifyThisThread() {
-  fmDLLPostDataReadyMessages(1);
-  fmDLLPostUserThreadMessages(static_cast<int>(platform::CurrentThreadId()));
 }
 
 // Waits up to `limit` for a data-ready message and empties the queue; true when one came.

@@ -56,18 +56,8 @@ int main(int argc, char** argv) {
   if (realtimeConsumer &&
       !platform::ApplyPriorityToCurrentThread(platform::ThreadPriority::kTimeCritical))
     std::fprintf(stderr, "real-time priority refused; the consumer stays at normal priority\n");
-  if (!bench::BringUpEmulated(amplifiers)) {
-    std::fprintf(stderr, "bring-up failed\n");
-    return 1;
-  }
+  if (!bench::PrepareStreaming(amplifiers, rate)) return 1;
   CThreadManager& control = *CUSBManager::Instance().Control();
-  fmBroadcastAcquisitionRate(rate);
-  fmDLLSetDataFormat(1);
-  if (!bench::WaitForSettledAmplifiers()) {
-    std::fprintf(stderr, "amplifiers did not settle\n");
-    return 1;
-  }
-  bench::NotifyThisThread();
   fmBroadcastStart();
 
   std::vector<double> latencies;

@@ -17,18 +17,8 @@ int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 60.0;
   const int amplifiers = argc > 2 ? std::atoi(argv[2]) : 25;
   const int rate = argc > 3 ? std::atoi(argv[3]) : 3000;
-  if (!bench::BringUpEmulated(amplifiers)) {
-    std::fprintf(stderr, "bring-up failed\n");
-    return 1;
-  }
+  if (!bench::PrepareStreaming(amplifiers, rate)) return 1;
   CThreadManager& control = *CUSBManager::Instance().Control();
-  fmBroadcastAcquisitionRate(rate);
-  fmDLLSetDataFormat(1);
-  if (!bench::WaitForSettledAmplifiers()) {
-    std::fprintf(stderr, "amplifiers did not settle\n");
-    return 1;
-  }
-  bench::NotifyThisThread();
 
   const double cpuBefore = bench::ProcessCpuSeconds();
   const auto begin = std::chrono::steady_clock::now();
