@@ -34,7 +34,7 @@ void WorkerThread::ThreadMain(WorkerThread* self) {
 
   std::shared_ptr<ThreadHandle> handle = self->handle_;
   const ThreadId id = self->queueId_;
-  delete self;
+  if (self->autoDelete_) delete self;
   // The queue goes with the thread: posts from now on fail.
   UnregisterThreadQueue(id);
   handle->exitCode_ = exitCode;

@@ -4,7 +4,7 @@
 // Life cycle: construct the object on the heap, call CreateThread (the thread starts suspended,
 // but its message queue exists at once, so messages posted before Resume are kept), Resume.
 // The thread then runs InitInstance, Run and ExitInstance; when it ends the object deletes
-// itself and the handle is signalled. After Resume the creator may use the object only for as long
+// itself (unless its owner turned that off) and the handle is signalled. After Resume the creator may use the object only for as long
 // as it knows the thread still runs; the handle outlives the object and is safe to keep.
 //
 // Run alternates between an idle phase, in which OnIdle is called with a rising count for as long
@@ -57,6 +57,11 @@ class WorkerThread {
   // Lets a suspended thread run. Call once.
   void Resume();
 
+  // By default the object deletes itself when its thread ends. An owner that keeps using the
+  // object after the thread has ended (reading its buffers) turns that off and deletes it once
+  // the handle says the thread has ended.
+  void SetAutoDelete(bool autoDelete) { autoDelete_ = autoDelete; }
+
   ThreadId Identifier() const { return queueId_; }
   std::shared_ptr<ThreadHandle> Handle() const { return handle_; }
   // Whether the thread asked for real-time scheduling and got it (known once it runs).
@@ -92,6 +97,7 @@ class WorkerThread {
   std::shared_ptr<ThreadHandle> handle_ = std::make_shared<ThreadHandle>();
   Event resumed_{Event::Reset::kManual};
   ThreadPriority priority_ = ThreadPriority::kNormal;
+  bool autoDelete_ = true;
   std::atomic<bool> gotPriority_{false};
   std::vector<std::pair<std::uint32_t, MessageHandler>> messageMap_;
   Message current_;

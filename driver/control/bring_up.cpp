@@ -29,6 +29,7 @@ void CThreadManager::BringUp(platform::WParam wParam) {
   pollState_ = kPollIdle;
   devices_.fill(nullptr);
   deviceThreads_.fill(0);
+  ReleaseEndedDevices();
   {
     platform::CriticalSectionLock lock(AssemblyLock());
     order_.fill(-1);
@@ -71,11 +72,11 @@ void CThreadManager::BringUp(platform::WParam wParam) {
 
 bool CThreadManager::CreateDevice(int slot, int ordinal, int& found) {
   slots_[slot].AllocateZeroed();
-  auto* device = new CUSBDevice;
-  if (!device->CreateThread(platform::ThreadPriority::kTimeCritical)) {
-    delete device;
-    return false;
-  }
+  auto owned = std::make_unique<CUSBDevice>();
+  CUSBDevice* device = owned.get();
+  device->SetAutoDelete(false);
+  if (!device->CreateThread(platform::ThreadPriority::kTimeCritical)) return false;
+  ownedDevices_.push_back(std::move(owned));
   device->SetIdentity(slot, Identifier());
   device->SetExitNotice(false);
   device->ClearRuntimeLastWord();

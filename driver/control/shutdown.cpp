@@ -1,7 +1,10 @@
 // Shutdown: the caller's side tells every thread to end; the control thread frees the buffers,
 // waits for its device threads and quits.
 
+#include <algorithm>
+
 #include "driver/control/library_locks.h"
+#include "driver/device/amplifier_device.h"
 #include "driver/control/message_numbers.h"
 #include "driver/control/thread_manager.h"
 #include "platform/sleep_clock.h"
@@ -35,6 +38,7 @@ void CThreadManager::OnShutdown(platform::WParam /*wParam*/, platform::LParam /*
   // No thread of the library outlives the control thread: once fmIsDLLShutDown reports the end,
   // the library can be unloaded.
   WaitForDeviceThreads(kDeviceEndLimit);
+  ReleaseEndedDevices();
   platform::PostQuitMessage(kControlThreadExitCode);
 }
 
@@ -42,6 +46,15 @@ void CThreadManager::FreeAll() {
   for (SlotRecords& records : slots_) records.Free();
   assembler_.Release();
   devices_.fill(nullptr);
+}
+
+void CThreadManager::ReleaseEndedDevices() {
+  auto ended = [this](const std::unique_ptr<CUSBDevice>& device) {
+    const bool named = std::find(devices_.begin(), devices_.end(), device.get()) != devices_.end();
+    return !named && device->Handle()->HasEnded();
+  };
+  ownedDevices_.erase(std::remove_if(ownedDevices_.begin(), ownedDevices_.end(), ended),
+                      ownedDevices_.end());
 }
 
 void CThreadManager::WaitForDeviceThreads(std::chrono::milliseconds limit) {

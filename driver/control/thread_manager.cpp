@@ -45,7 +45,13 @@ CThreadManager::CThreadManager() {
   LoadSavedSetup();
 }
 
-CThreadManager::~CThreadManager() = default;
+CThreadManager::~CThreadManager() {
+  devices_.fill(nullptr);
+  ReleaseEndedDevices();
+  // A device thread that never ended keeps its object: deleting it under the running thread
+  // would be worse than leaving it.
+  for (auto& device : ownedDevices_) static_cast<void>(device.release());
+}
 
 bool CThreadManager::InitInstance() { return true; }
 

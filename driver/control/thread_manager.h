@@ -231,6 +231,8 @@ class CThreadManager : public platform::WorkerThread, private PacketSource {
   // Waits (bounded) for every device thread to end.
   void WaitForDeviceThreads(std::chrono::milliseconds limit);
   void FreeAll();
+  // Deletes the device objects whose threads have ended and that the device table no longer names.
+  void ReleaseEndedDevices();
   template <typename Record>
   bool CopyRecord(int slot, std::unique_ptr<Record> SlotRecords::*record, Record& out) const;
 
@@ -240,6 +242,11 @@ class CThreadManager : public platform::WorkerThread, private PacketSource {
   std::array<platform::ThreadId, kMaxAmplifiers> deviceThreads_{};
   // Device threads told to end during a bring-up; shutdown waits for them too.
   std::vector<std::shared_ptr<platform::ThreadHandle>> retiredHandles_;
+  // Every device object this control thread created. They do not delete themselves: messages a
+  // device posted before its thread ended may still be waiting here and refer to its rings, so
+  // an object is deleted only once its thread has ended and no handler can reach it any more
+  // (at shutdown, at a new bring-up, or with this object).
+  std::vector<std::unique_ptr<CUSBDevice>> ownedDevices_;
   std::atomic<int> deviceCount_{0};
   std::atomic<int> selectedSlot_{0};
   std::array<SlotRecords, kMaxAmplifiers> slots_;
