@@ -14,9 +14,6 @@ namespace {
 
 // Lets the amplifiers' stop replies arrive before the threads are told to end.
 constexpr std::chrono::milliseconds kShutdownSettle{250};
-// How long the control thread waits for its device threads before it ends anyway: longer than
-// a USB request may take (10 s), so that only a thread that is truly stuck is left behind.
-constexpr std::chrono::milliseconds kDeviceEndLimit{15000};
 
 }  // namespace
 

@@ -47,6 +47,9 @@ CThreadManager::CThreadManager() {
 
 CThreadManager::~CThreadManager() {
   devices_.fill(nullptr);
+  // The shutdown handler has already waited for every device thread; an object destroyed without
+  // it (one whose thread never ran) waits here, bounded like the shutdown.
+  if (!suspended_) WaitForDeviceThreads(kDeviceEndLimit);
   ReleaseEndedDevices();
   // A device thread that never ended keeps its object: deleting it under the running thread
   // would be worse than leaving it.

@@ -78,6 +78,9 @@ class CThreadManager : public platform::WorkerThread, private PacketSource {
   // The pause when the idle step has nothing to poll: packets, replies and every other piece of
   // work arrive as messages and end it at once, so only an idle process notices the difference.
   static constexpr std::chrono::milliseconds kQuietPause{50};
+  // How long the control thread waits for its device threads before it ends anyway: longer than
+  // a USB request may take (10 s), so that only a thread that is truly stuck is left behind.
+  static constexpr std::chrono::milliseconds kDeviceEndLimit{15000};
 
   CThreadManager();
   ~CThreadManager() override;

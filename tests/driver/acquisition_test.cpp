@@ -248,9 +248,8 @@ TEST_F(Acquisition, DroppedPacketsAreCountedPerAmplifier) {
 TEST_F(Acquisition, TareValuesArriveAfterTheRequest) {
   BringUp(1);
   fmBroadcastTare();
-  fmUpdateTare();
+  fmUpdateTare();  // that the flag reads 0 until the reply is in is shown with held replies
   int tare[6] = {};
-  EXPECT_EQ(fmGetTare(tare), 0);
   ASSERT_TRUE(WaitUntil([&] { return fmGetTare(tare) == 1; }));
   EXPECT_THAT(Commands(0), ::testing::Contains(181));
 }
