@@ -3,14 +3,14 @@
 #include "driver/control/library_locks.h"
 #include "driver/control/thread_manager.h"
 #include "driver/device/amplifier_device.h"
+#include "driver/usb/usb_types.h"
 
 namespace torva {
 namespace {
 
 // Sampling starts this many USB frames after the frame read at the start, so that the start
-// command reaches every amplifier before then; frame numbers have 11 bits.
+// command reaches every amplifier before then.
 constexpr std::uint32_t kStartFrameLead = 32;
-constexpr std::uint32_t kFrameNumberMask = 0x7FF;
 
 }  // namespace
 
@@ -29,7 +29,7 @@ void CThreadManager::StartAcquisition() {
     if (position == 0) {
       // One start frame for every amplifier, read from the first one's bus.
       const std::uint32_t frame = device->CurrentFrameNumber().value_or(0);
-      startFrame = static_cast<std::int32_t>((frame + kStartFrameLead) & kFrameNumberMask);
+      startFrame = static_cast<std::int32_t>((frame + kStartFrameLead) & usb::kFrameNumberMask);
     }
     // An amplifier whose last command did not complete normally is left out of this start.
     if (device->LastReplyStatus() != kReplyStatusDone) continue;

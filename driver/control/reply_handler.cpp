@@ -7,24 +7,12 @@
 #include "driver/control/message_numbers.h"
 #include "driver/control/thread_manager.h"
 #include "driver/device/amplifier_device.h"
+#include "driver/device/command_packet.h"
 #include "driver/usb/usb_types.h"
 
 namespace torva {
 namespace {
 
-// Reply codes the control thread takes values from, and where their payloads go.
-enum ReplyCode : int {
-  kReplyStop = 179,
-  kReplyReadAllParameters = 208,
-  kReplyMechanicalLimits = 240,
-  kReplyAutozeroPots = 244,
-  kReplyTare = 245,
-  kReplyAnalogLimits = 246,
-  kReplyDownloadStatus = 247,
-};
-
-constexpr std::size_t kReplyCodeByte = 1;
-constexpr std::size_t kReplyPayloadOffset = 16;
 // The error record's message when an amplifier leaves the bus while the library uses it.
 constexpr const char* kDeviceLostMessage = "The amplifier was disconnected.";
 
@@ -62,10 +50,10 @@ void CThreadManager::OnDeviceLost(platform::WParam /*wParam*/, platform::LParam 
 
 void CThreadManager::ApplyReply(int slot, const std::uint8_t* entry) {
   if (slot < 0 || slot >= kMaxAmplifiers || entry == nullptr) return;
-  const int code = entry[kReplyCodeByte];
-  const std::uint8_t* payload = entry + kReplyPayloadOffset;
+  const auto code = static_cast<CommandCode>(entry[offsetof(ReplyPacketHeader, code)]);
+  const std::uint8_t* payload = entry + kPacketHeaderBytes;
 
-  if (code == kReplyStop) {
+  if (code == CommandCode::kStop) {
     ++stopAcknowledgements_;
     stopAcknowledged_ |= 1u << slot;
     return;
@@ -77,28 +65,28 @@ void CThreadManager::ApplyReply(int slot, const std::uint8_t* entry) {
   if (parameters == nullptr || runtime == nullptr) return;
 
   switch (code) {
-    case kReplyReadAllParameters:
+    case CommandCode::kReadAllParameters:
       ++parameterReplies_;
       parametersAnswered_ |= 1u << slot;
       CopyPayload(parameters, payload, sizeof(AmplifierParameterBlock));
       break;
-    case kReplyMechanicalLimits:
+    case CommandCode::kReadMechanicalLimits:
       CopyPayload(parameters->mechanicalLimits, payload, sizeof(parameters->mechanicalLimits));
       runtime->mechanicalLimitsValid = 1;
       break;
-    case kReplyAutozeroPots:
+    case CommandCode::kReadAutozeroPots:
       CopyPayload(runtime->autozeroPots, payload, sizeof(runtime->autozeroPots));
       runtime->autozeroValid = 1;
       break;
-    case kReplyTare:
+    case CommandCode::kReadTare:
       CopyPayload(runtime->tareValues, payload, sizeof(runtime->tareValues));
       runtime->tareValid = 1;
       break;
-    case kReplyAnalogLimits:
+    case CommandCode::kReadAnalogLimits:
       CopyPayload(parameters->analogLimits, payload, sizeof(parameters->analogLimits));
       runtime->analogLimitsValid = 1;
       break;
-    case kReplyDownloadStatus:
+    case CommandCode::kReadDownloadStatus:
       CopyPayload(parameters->downloadStatus, payload, sizeof(parameters->downloadStatus));
       runtime->downloadStatusValid = 1;
       break;
