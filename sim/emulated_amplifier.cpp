@@ -25,6 +25,8 @@ constexpr std::uint8_t kRecipientMask = 0x1F;
 constexpr std::uint8_t kRecipientInterface = 0x01;
 constexpr std::uint8_t kRecipientEndpoint = 0x02;
 constexpr std::uint8_t kDirectionIn = 0x80;
+// Endpoint 0, the default control pipe.
+constexpr std::uint8_t kControlEndpoint = 0x00;
 constexpr std::uint8_t kClearFeature = 0x01;
 constexpr std::uint8_t kSetConfiguration = 0x09;
 constexpr std::uint16_t kEndpointHaltFeature = 0;
@@ -163,9 +165,16 @@ TransferResult EmulatedAmplifier::ControlIn(const SetupPacket& setup, std::uint8
     result = StandardIn(setup, data, limit);
   } else if (setup.requestType == kVendorInRequestType && description_.speaksAmplifierProtocol &&
              (setup.request == kReplyRequest || setup.request == kConfirmReplyRequest)) {
-    changed_.wait_for(lock, kHeldReplyLimit, [this] { return !repliesHeld_ || !present_; });
-    const auto bytes = firmware_.TakeReply(setup.request, data, limit);
-    if (bytes) result = Done(*bytes);
+    // A held reply also ends when the host aborts the control pipe, as a pending request does.
+    const std::uint64_t aborts = aborts_[kControlEndpoint];
+    changed_.wait_for(lock, kHeldReplyLimit, [&] {
+      return !repliesHeld_ || !present_ || aborts_[kControlEndpoint] != aborts;
+    });
+    if (aborts_[kControlEndpoint] != aborts) {
+      result = Failed(TransferStatus::kCancelled);
+    } else if (const auto bytes = firmware_.TakeReply(setup.request, data, limit)) {
+      result = Done(*bytes);
+    }
   }
   record.accepted = result.status == TransferStatus::kCompleted;
   if (record.accepted && result.bytes > 0) record.data.assign(data, data + result.bytes);

@@ -1,6 +1,7 @@
 // Reply handler: stores the payload of an amplifier's command reply in the slot's records, where
 // the getters read it.
 
+#include <array>
 #include <cstring>
 #include <string>
 
@@ -27,7 +28,10 @@ void CThreadManager::OnReplyArrived(platform::WParam wParam, platform::LParam lP
   const auto slot = static_cast<int>(lParam);
   CUSBDevice* device = Device(slot);
   if (device == nullptr) return;
-  ApplyReply(slot, device->ReplySlot(static_cast<int>(wParam)));
+  // A copy taken under the device lock: the device thread may refill the slot once the ring
+  // has wrapped.
+  std::array<std::uint8_t, CUSBDevice::kReplyBufferBytes> entry;
+  if (device->CopyReplySlot(static_cast<int>(wParam), entry.data())) ApplyReply(slot, entry.data());
 }
 
 void CThreadManager::OnDeviceLost(platform::WParam /*wParam*/, platform::LParam lParam) {

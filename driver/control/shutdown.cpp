@@ -14,6 +14,8 @@ namespace {
 
 // Lets the amplifiers' stop replies arrive before the threads are told to end.
 constexpr std::chrono::milliseconds kShutdownSettle{250};
+// How often the shutdown ends the transfers of device threads that have not ended yet.
+constexpr std::chrono::milliseconds kDeviceEndPoll{20};
 
 }  // namespace
 
@@ -21,8 +23,12 @@ void CThreadManager::RequestShutdown() {
   StopAcquisition();
   platform::PrescribedSleep(kShutdownSettle);
   const int count = deviceCount_.load();
-  for (int slot = 0; slot < count; ++slot)
+  for (int slot = 0; slot < count; ++slot) {
     platform::PostThreadMessage(deviceThreads_[slot], kMsgDeviceQuit, 0, kDeviceQuitLParam);
+    // A device thread waiting for a slow or silent amplifier would see its quit message only
+    // when the transfer times out: end the transfer now.
+    if (CUSBDevice* device = devices_[static_cast<std::size_t>(slot)]) device->AbortTransfers();
+  }
   platform::PostThreadMessage(Identifier(), kMsgShutdown, 0, 0);
 }
 
@@ -56,13 +62,23 @@ void CThreadManager::ReleaseEndedDevices() {
 
 void CThreadManager::WaitForDeviceThreads(std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  auto waitFor = [&](std::shared_ptr<platform::ThreadHandle>& handle) {
-    if (!handle) return;
-    handle->WaitForEnd(deadline - std::chrono::steady_clock::now());
-    handle.reset();
+  auto ended = [](const std::shared_ptr<platform::ThreadHandle>& handle) {
+    return !handle || handle->HasEnded();
   };
-  for (auto& handle : deviceHandles_) waitFor(handle);
-  for (auto& handle : retiredHandles_) waitFor(handle);
+  for (;;) {
+    const bool allEnded = std::all_of(deviceHandles_.begin(), deviceHandles_.end(), ended) &&
+                          std::all_of(retiredHandles_.begin(), retiredHandles_.end(), ended);
+    if (allEnded || std::chrono::steady_clock::now() >= deadline) break;
+    // A device thread may have started one more transfer after it was told to end: end that
+    // too, again and again, until the thread sees its quit message.
+    for (const auto& device : ownedDevices_)
+      if (!device->Handle()->HasEnded()) device->AbortTransfers();
+    for (auto& handle : deviceHandles_)
+      if (!ended(handle)) handle->WaitForEnd(kDeviceEndPoll);
+    for (auto& handle : retiredHandles_)
+      if (!ended(handle)) handle->WaitForEnd(kDeviceEndPoll);
+  }
+  for (auto& handle : deviceHandles_) handle.reset();
   retiredHandles_.clear();
 }
 

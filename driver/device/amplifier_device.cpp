@@ -149,16 +149,43 @@ bool CUSBDevice::QueueCommand(CommandCode code) {
 }
 
 bool CUSBDevice::SendCommand(CommandCode code) {
-  Lock lock(lock_);
-  return TransmitCommand(code);
+  const CommandInfo* info = FindCommand(static_cast<int>(code));
+  if (info == nullptr) return false;
+  {
+    Lock lock(lock_);
+    urgentCode_ = static_cast<int>(code);
+  }
+  Wake();
+  return info->confirmed;
 }
 
 void CUSBDevice::AbortAndResetDataEndpoint() {
-  // Not under the lock: the device thread may be blocked in the read this abort ends.
-  usb::CCyUSBEndPoint* endpoint = dataEndpoint_;
-  if (endpoint == nullptr) return;
-  endpoint->AbortPipe();
-  endpoint->ResetPipe();
+  std::shared_ptr<usb::UsbDevice> usb;
+  usb::CCyUSBEndPoint* endpoint = nullptr;
+  {
+    Lock lock(lock_);
+    usb = usb_;
+    endpoint = dataEndpoint_;
+    // The halt is cleared by the device thread: clearing it is a request to the amplifier, which
+    // the caller must not wait for.
+    dataResetPending_ = endpoint != nullptr;
+  }
+  if (endpoint != nullptr) endpoint->AbortPipe();
+  Wake();
+}
+
+void CUSBDevice::AbortTransfers() {
+  std::shared_ptr<usb::UsbDevice> usb;
+  usb::CCyUSBEndPoint* endpoints[] = {nullptr, nullptr};
+  {
+    Lock lock(lock_);
+    ending_ = true;
+    usb = usb_;
+    endpoints[0] = control_;
+    endpoints[1] = dataEndpoint_;
+  }
+  for (usb::CCyUSBEndPoint* endpoint : endpoints)
+    if (endpoint != nullptr) endpoint->AbortPipe();
 }
 
 std::uint8_t CUSBDevice::LastReplyStatus() const {
@@ -200,53 +227,70 @@ std::chrono::steady_clock::time_point CUSBDevice::ReceivedAt(int slot) const {
       receivedAt_[static_cast<std::size_t>(slot)].load(std::memory_order_relaxed)));
 }
 
-const std::uint8_t* CUSBDevice::ReplySlot(int slot) const {
-  if (slot < 0 || slot >= kReplyRingSlots) return nullptr;
-  return replyRing_.data() + static_cast<std::size_t>(slot) * kReplyBufferBytes;
+bool CUSBDevice::CopyReplySlot(int slot, std::uint8_t* out) const {
+  if (slot < 0 || slot >= kReplyRingSlots || out == nullptr) return false;
+  Lock lock(lock_);
+  std::memcpy(out, replyRing_.data() + static_cast<std::size_t>(slot) * kReplyBufferBytes,
+              kReplyBufferBytes);
+  return true;
 }
 
 std::optional<std::uint32_t> CUSBDevice::CurrentFrameNumber() {
-  Lock lock(lock_);
-  return usb_ ? usb_->CurrentFrameNumber() : std::nullopt;
+  std::shared_ptr<usb::UsbDevice> usb;
+  {
+    Lock lock(lock_);
+    usb = usb_;
+  }
+  return usb ? usb->CurrentFrameNumber() : std::nullopt;
 }
 
 bool CUSBDevice::ResetUsbDevice() {
-  Lock lock(lock_);
-  return usb_ && usb_->ResetUsbDevice();
+  std::shared_ptr<usb::UsbDevice> usb;
+  {
+    Lock lock(lock_);
+    usb = usb_;
+  }
+  return usb && usb->ResetUsbDevice();
 }
 
 bool CUSBDevice::OnIdle(long /*count*/) {
+  usb::CCyUSBEndPoint* dataEndpoint = nullptr;
   bool streaming = false;
-  bool nothingToDo = false;
+  bool resetData = false;
+  bool open;
   {
     Lock lock(lock_);
     if (shuttingDown_) return true;
-    if (open_) {
-      PrepareOrEndRun();
-      streaming = runPrepared_ && streamingRequested_;
-    } else {
-      nothingToDo = true;
-    }
+    open = open_;
   }
-  if (streaming) ReadStreamingPacket();
-  if (!nothingToDo) {
+  if (!open) {
+    Pause(kIdleWaitLimit);
+    return true;
+  }
+  {
     Lock lock(lock_);
-    if (shuttingDown_) return true;
+    PrepareOrEndRun();
+    dataEndpoint = dataEndpoint_;
+    streaming = runPrepared_ && streamingRequested_ && dataEndpoint != nullptr && !ending_;
+    resetData = std::exchange(dataResetPending_, false) && dataEndpoint != nullptr;
     if (!streaming) {
       previousCounter_ = kCounterBeforeRun;
+      firstPacketOfRun_ = true;
       lostPackets_ = 0;
     }
-    ReadPendingReply();
-    if (auto code = queue_.NextToSend()) {
-      const bool confirmed = TransmitCommand(static_cast<CommandCode>(*code));
-      queue_.AfterSend(confirmed);
-      if (queue_.Queued() == 0) queueEmpty_.Set();
-    }
-    nothingToDo = !streamingRequested_ && queue_.Queued() == 0 && replyReadsDone_ >= expectedReplyBlocks_;
-    if (downloadRequested_) {
-      BeginRequestedDownload();
-      nothingToDo = false;
-    }
+  }
+  if (resetData) dataEndpoint->ResetPipe();
+  if (streaming) ReadStreamingPacket(*dataEndpoint);
+  ServiceReply();
+  ServiceCommand();
+  bool nothingToDo;
+  {
+    Lock lock(lock_);
+    if (shuttingDown_) return true;
+    if (downloadRequested_) BeginRequestedDownload();
+    nothingToDo = !streamingRequested_ && queue_.Queued() == 0 &&
+                  urgentCode_ == CommandQueue::kEmpty && replyReadsDone_ >= expectedReplyBlocks_ &&
+                  !dataResetPending_ && !downloadRequested_;
   }
   if (nothingToDo) Pause(kIdleWaitLimit);
   return true;
@@ -271,23 +315,29 @@ void CUSBDevice::PrepareOrEndRun() {
   }
 }
 
-void CUSBDevice::ReadStreamingPacket() {
-  usb::CCyUSBEndPoint* endpoint = dataEndpoint_;
-  if (endpoint == nullptr) return;
+void CUSBDevice::ReadStreamingPacket(usb::CCyUSBEndPoint& endpoint) {
   std::uint8_t* slot = dataRing_.data() + static_cast<std::size_t>(dataPosition_) * static_cast<std::size_t>(dataRingPacketSize_);
   std::memset(slot, 0, static_cast<std::size_t>(dataRingPacketSize_));
   std::int32_t length = dataRingPacketSize_;
-  if (!endpoint->Transfer(slot, length)) {
-    CheckDeviceLost(*endpoint);
-    endpoint->ResetPipe();
+  if (!endpoint.Transfer(slot, length)) {
+    CheckDeviceLost(endpoint);
+    endpoint.ResetPipe();
+    return;
+  }
+  if (length < dataRingPacketSize_) {
+    // A short packet carries no whole set of samples: it is lost, not handed on half-filled.
+    ++lostPackets_;
     return;
   }
   receivedAt_[static_cast<std::size_t>(dataPosition_)].store(
       std::chrono::steady_clock::now().time_since_epoch().count(), std::memory_order_relaxed);
-  std::int32_t counter;
+  std::uint32_t counter;
   std::memcpy(&counter, slot, sizeof counter);
-  if (counter - previousCounter_ != kSamplesPerPacket) ++lostPackets_;
-  previousCounter_ = counter;
+  // Unsigned: the counter may wrap, and the difference must not overflow.
+  const std::uint32_t step = counter - static_cast<std::uint32_t>(previousCounter_);
+  if (!firstPacketOfRun_ && step != static_cast<std::uint32_t>(kSamplesPerPacket)) ++lostPackets_;
+  firstPacketOfRun_ = false;
+  previousCounter_ = static_cast<std::int32_t>(counter);
   ++packetsReceived_;
   platform::PostThreadMessage(controlThread_, kMsgPacketArrived,
                               static_cast<platform::WParam>(dataPosition_), deviceNumber_);
@@ -301,57 +351,130 @@ void CUSBDevice::CheckDeviceLost(const usb::CCyUSBEndPoint& endpoint) {
   platform::PostThreadMessage(controlThread_, kMsgDeviceLost, 0, deviceNumber_);
 }
 
-void CUSBDevice::ReadPendingReply() {
-  if (replyReadsDone_ >= expectedReplyBlocks_ || control_ == nullptr) return;
-  const std::size_t bytes = kBlockBytes * static_cast<std::size_t>(expectedReplyBlocks_);
-  std::uint8_t* buffer = replyRing_.data() + static_cast<std::size_t>(replyPosition_) * kReplyBufferBytes;
-  std::memset(buffer, 0, bytes);
+bool CUSBDevice::ControlTransfer(std::uint8_t request, bool toDevice, std::uint8_t* data,
+                                 std::int32_t& length) {
   control_->SetTarget(usb::RequestTarget::kDevice);
   control_->SetReqType(usb::RequestKind::kVendor);
-  control_->SetReqCode(lastSentConfirmed_ ? kConfirmReplyRequest : kReplyRequest);
+  control_->SetReqCode(request);
   control_->SetValue(0);
   control_->SetIndex(0);
+  return toDevice ? control_->WriteControl(data, length) : control_->ReadControl(data, length);
+}
+
+void CUSBDevice::ServiceReply() {
+  std::size_t bytes;
+  std::uint8_t request;
+  {
+    Lock lock(lock_);
+    if (replyReadsDone_ >= expectedReplyBlocks_ || control_ == nullptr || shuttingDown_ || ending_)
+      return;
+    bytes = std::min(kBlockBytes * static_cast<std::size_t>(expectedReplyBlocks_), replyRead_.size());
+    request = lastSentConfirmed_ ? kConfirmReplyRequest : kReplyRequest;
+  }
+  std::memset(replyRead_.data(), 0, bytes);
   std::int32_t length = static_cast<std::int32_t>(bytes);
-  const bool read = control_->ReadControl(buffer, length);
-  replyReadsDone_ = 0;
-  expectedReplyBlocks_ = 0;
+  const bool read = ControlTransfer(request, false, replyRead_.data(), length);
   if (!read) {
+    {
+      Lock lock(lock_);
+      replyReadsDone_ = 0;
+      expectedReplyBlocks_ = 0;
+      queue_.OnReply(false, 0);
+      if (queue_.Queued() == 0) queueEmpty_.Set();
+    }
     platform::PostThreadMessage(controlThread_, kMsgReplyArrived, kReplyReadFailed, deviceNumber_);
     CheckDeviceLost(*control_);
     control_->ResetPipe();
     return;
   }
-  auto reply = ParseReplyPacket(buffer, static_cast<std::size_t>(length));
-  const std::uint8_t status = reply ? reply->status : 0;
-  queue_.RecordReply(status);
-  bool forControl = true;
-  if (reply && reply->code == static_cast<std::uint8_t>(CommandCode::kReadDownloadStatus) &&
-      reply->payloadBytes >= sizeof(PlateStatusBlock)) {
-    forControl = HandlePlateStatus(reply->payload);
-  } else if (reply && reply->code == static_cast<std::uint8_t>(CommandCode::kCalibrationBlock) &&
-             status == kReplyStatusDone && calibrationFile_ &&
-             blocksSent_ < calibrationFile_->BlockCount()) {
-    // The plate took the block: the next send carries the next one. A block the plate refused
-    // (it was busy) is sent again as it is, so no piece of the stream is skipped or repeated.
+  Lock lock(lock_);
+  AcceptReply(replyRead_.data(), std::min(bytes, static_cast<std::size_t>(std::max(length, 0))));
+}
+
+void CUSBDevice::AcceptReply(const std::uint8_t* reply, std::size_t length) {
+  replyReadsDone_ = 0;
+  expectedReplyBlocks_ = 0;
+  std::uint8_t* entry = replyRing_.data() + static_cast<std::size_t>(replyPosition_) * kReplyBufferBytes;
+  std::memset(entry, 0, kReplyBufferBytes);
+  std::memcpy(entry, reply, length);
+  auto parsed = ParseReplyPacket(entry, length);
+  const std::uint8_t status = parsed ? parsed->status : 0;
+  // A calibration block the plate took moves the stream on; a refused one is sent again as it
+  // is, so no piece of the stream is skipped or repeated.
+  if (parsed && parsed->code == static_cast<std::uint8_t>(CommandCode::kCalibrationBlock) &&
+      status == kReplyStatusDone && calibrationFile_ &&
+      blocksSent_ < calibrationFile_->BlockCount())
     ++blocksSent_;
-  }
+  queue_.OnReply(true, status);
+  bool forControl = true;
+  if (parsed && parsed->code == static_cast<std::uint8_t>(CommandCode::kReadDownloadStatus) &&
+      parsed->payloadBytes >= sizeof(PlateStatusBlock))
+    forControl = HandlePlateStatus(parsed->payload);
+  if (queue_.Queued() == 0) queueEmpty_.Set();
   if (forControl)
     platform::PostThreadMessage(controlThread_, kMsgReplyArrived,
                                 static_cast<platform::WParam>(replyPosition_), deviceNumber_);
   replyPosition_ = (replyPosition_ + 1) % kReplyRingSlots;
 }
 
-bool CUSBDevice::TransmitCommand(CommandCode code) {
-  const CommandInfo* info = FindCommand(static_cast<int>(code));
-  if (info == nullptr) return false;
-  CommandPacketBuffer packet{};
-  const bool download = info->payload == PayloadSource::kCalibrationHeader ||
-                         info->payload == PayloadSource::kCalibrationBlock;
+void CUSBDevice::ServiceCommand() {
+  CommandPacketBuffer packet;
+  std::size_t length = 0;
+  bool fromQueue = false;
+  bool confirmed = false;
+  int replyBlocks = 0;
+  std::uint8_t request = 0;
+  {
+    Lock lock(lock_);
+    // One exchange at a time: the reply of the last command is read first.
+    if (shuttingDown_ || ending_ || replyReadsDone_ < expectedReplyBlocks_) return;
+    int code = std::exchange(urgentCode_, CommandQueue::kEmpty);
+    if (code == CommandQueue::kEmpty) {
+      const auto next = queue_.NextToSend();
+      if (!next) return;
+      code = *next;
+      fromQueue = true;
+    }
+    const CommandInfo* info = FindCommand(code);
+    if (info != nullptr) {
+      length = PrepareCommand(static_cast<CommandCode>(code), *info, packet);
+      confirmed = info->confirmed;
+      replyBlocks = info->replyBlocks;
+      request = info->request;
+    }
+    if (length == 0 || control_ == nullptr) {
+      if (fromQueue) queue_.AfterSend(CommandQueue::SendOutcome::kNothingSent, confirmed);
+      if (queue_.Queued() == 0) queueEmpty_.Set();
+      return;
+    }
+    lastSentConfirmed_ = confirmed;
+  }
+  std::int32_t sent = static_cast<std::int32_t>(length);
+  const bool written = ControlTransfer(request, true, packet.data(), sent);
+  if (!written) CheckDeviceLost(*control_);
+  Lock lock(lock_);
+  const bool expectsReply = replyBlocks != 0;
+  if (written && expectsReply) {
+    expectedReplyBlocks_ = replyBlocks;
+    replyReadsDone_ = 0;
+  }
+  if (!fromQueue) return;
+  using Outcome = CommandQueue::SendOutcome;
+  queue_.AfterSend(!written ? Outcome::kFailed : expectsReply ? Outcome::kAwaitingReply : Outcome::kNoReply,
+                   confirmed);
+  if (queue_.Queued() == 0) queueEmpty_.Set();
+}
+
+std::size_t CUSBDevice::PrepareCommand(CommandCode code, const CommandInfo& info,
+                                       CommandPacketBuffer& packet) {
+  packet.fill(0);
+  const bool download = info.payload == PayloadSource::kCalibrationHeader ||
+                        info.payload == PayloadSource::kCalibrationBlock;
   const std::size_t length =
-      download ? BuildDownloadPacket(*info, packet.data(), packet.size())
-               : BuildCommandPacketFromRecords(*info, parameters_, runtime_, packet.data(),
+      download ? BuildDownloadPacket(info, packet.data(), packet.size())
+               : BuildCommandPacketFromRecords(info, parameters_, runtime_, packet.data(),
                                                packet.size());
-  if (length == 0) return info->confirmed;  // commands that put nothing on the wire
+  if (length == 0) return 0;  // commands that put nothing on the wire
   // A Start sent again while a Stop waits behind it must not re-arm reading: the read would
   // come before the Stop goes out, and an amplifier that sends nothing would never let it go.
   const bool stopWaiting = queue_.Contains(static_cast<int>(CommandCode::kStop));
@@ -361,22 +484,7 @@ bool CUSBDevice::TransmitCommand(CommandCode code) {
   if (code == CommandCode::kReadMechanicalLimits) runtime_.mechanicalLimitsValid = 0;
   if (code == CommandCode::kReadTare) runtime_.tareValid = 0;
   if (code == CommandCode::kReadAnalogLimits) runtime_.analogLimitsValid = 0;
-  lastSentConfirmed_ = info->confirmed;
-  if (control_ != nullptr) {
-    control_->SetTarget(usb::RequestTarget::kDevice);
-    control_->SetReqType(usb::RequestKind::kVendor);
-    control_->SetReqCode(info->request);
-    control_->SetValue(0);
-    control_->SetIndex(0);
-    std::int32_t sent = static_cast<std::int32_t>(length);
-    if (!control_->WriteControl(packet.data(), sent)) CheckDeviceLost(*control_);
-    // Otherwise completion is decided by the replies.
-  }
-  if (info->replyBlocks != 0) {
-    expectedReplyBlocks_ = info->replyBlocks;
-    replyReadsDone_ = 0;
-  }
-  return info->confirmed;
+  return length;
 }
 
 void CUSBDevice::RequestCalibrationDownload(const std::string& path) {
@@ -423,8 +531,8 @@ std::size_t CUSBDevice::BuildDownloadPacket(const CommandInfo& info, std::uint8_
 
 bool CUSBDevice::HandlePlateStatus(const std::uint8_t* payload) {
   std::memcpy(&lastPlateStatus_, payload, sizeof lastPlateStatus_);
-  // Every query is answered twice (the queue sends a lone command again after its reply), so a
-  // follow-up is queued only when none is waiting yet: one block per "ready", one query at a time.
+  // One block per "ready" and one query at a time: a follow-up is queued only when none of its
+  // kind is waiting yet.
   switch (static_cast<PlateDownloadState>(lastPlateStatus_.state)) {
     case PlateDownloadState::kHandToControl:
       return true;

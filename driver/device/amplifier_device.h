@@ -7,18 +7,23 @@
 // Packets and replies are handed to the control thread by message (1130, 1133) and ring slot.
 //
 // Threads and locking:
-// - The device thread runs the service passes (OnIdle) and the quit handler. Everything it
-//   touches during a pass is guarded by the device lock, except the blocking bulk read itself and
-//   the data-ring slot it reads into, which only the device thread writes.
+// - The device thread runs the service passes (OnIdle) and the quit handler; it alone makes the
+//   amplifier's transfers (commands, replies, streaming reads, pipe resets after a failure).
 // - The control side (exported functions on the caller's thread, and the control thread) calls
-//   the public members. Each takes the device lock briefly; none holds it across the data
-//   endpoint's abort, which is what ends a bulk read the device thread may be blocked in.
-// - Ring slots are handed over by message only: the device writes a slot, posts its number and
-//   does not write that slot again until the ring has wrapped. The data ring's storage lives as
-//   long as the object, so a slot announced in an earlier run stays readable.
+//   the public members. Each takes the device lock briefly to hand over records, commands and
+//   requests, or to copy a reply out. The device lock is never held across a USB transfer, so no
+//   caller ever waits for the amplifier, however slow it answers.
+// - Aborts (AbortAndResetDataEndpoint, AbortTransfers), the USB frame number and the USB device
+//   reset run on the caller's thread without the lock, on a shared reference to the opened device
+//   that keeps it alive while they run.
+// - Ring slots are handed over by message only: the device writes a data slot, posts its number
+//   and does not write that slot again until the ring has wrapped. Reply slots are written and
+//   copied out under the device lock. The data ring's storage lives as long as the object, so a
+//   slot announced in an earlier run stays readable.
 //
 // Life cycle: created suspended by the control thread, which opens the amplifier and copies the
-// endpoint table before resuming it. Ends on message 1025; the object deletes itself.
+// endpoint table before resuming it. Ends on message 1025 (the control thread then aborts what is
+// in flight, so a silent amplifier cannot hold the thread).
 
 #include <array>
 #include <atomic>
@@ -31,6 +36,7 @@
 #include "driver/device/amplifier_parameter_block.h"
 #include "driver/device/calibration_file.h"
 #include "driver/device/calibration_protocol.h"
+#include "driver/device/command_packet.h"
 #include "driver/device/command_queue.h"
 #include "driver/device/command_set.h"
 #include "driver/device/download_status.h"
@@ -88,14 +94,18 @@ class CUSBDevice : public platform::WorkerThread {
   bool LoadParameterBlock(const AmplifierParameterBlock* block);
   // Appends a command; false when the queue is full (the refusal is counted).
   bool QueueCommand(CommandCode code);
-  // Builds and sends one command at once; returns whether it is a confirmed command.
+  // Sends one command ahead of the queue, on the device thread's next pass (Zero while
+  // streaming); returns whether it is a confirmed command.
   bool SendCommand(CommandCode code);
   bool IsStreaming() const { return streamingRequested_.load(); }
   // Whether a Start is queued and not yet completed (the amplifier is about to stream).
   bool StartPending() const;
   void StopStreaming() { streamingRequested_ = false; }
-  // Ends a pending bulk read and clears the data endpoint (never under the device lock).
+  // Ends a pending bulk read; the device thread then clears the data endpoint.
   void AbortAndResetDataEndpoint();
+  // The device thread is being told to end: it starts no transfer any more, and those in flight
+  // are ended. Safe to call repeatedly, from any thread.
+  void AbortTransfers();
   std::uint8_t LastReplyStatus() const;
   int QueuedCommands() const;
   // Waits until every queued command has been sent and settled; false when the limit passed.
@@ -104,8 +114,9 @@ class CUSBDevice : public platform::WorkerThread {
   DataSlotView DataSlot(int slot) const;
   // When the bulk read that filled a data-ring slot returned (for latency measurements).
   std::chrono::steady_clock::time_point ReceivedAt(int slot) const;
-  // A reply-ring entry: code in byte 1, status in byte 5, payload from byte 16.
-  const std::uint8_t* ReplySlot(int slot) const;
+  // Copies a reply-ring entry (code in byte 1, status in byte 5, payload from byte 16) into
+  // `out`, which holds kReplyBufferBytes; false for a slot outside the ring.
+  bool CopyReplySlot(int slot, std::uint8_t* out) const;
   std::optional<std::uint32_t> CurrentFrameNumber();
   bool ResetUsbDevice();
   int LostPackets() const { return lostPackets_.load(); }
@@ -125,13 +136,22 @@ class CUSBDevice : public platform::WorkerThread {
  private:
   void OnQuit(platform::WParam wParam, platform::LParam lParam);
   void PrepareOrEndRun();
-  // Reads one streaming packet (without the device lock); true when one arrived.
-  void ReadStreamingPacket();
-  void ReadPendingReply();
+  // Reads one streaming packet into the next data-ring slot (without the device lock).
+  void ReadStreamingPacket(usb::CCyUSBEndPoint& endpoint);
+  // Reads the reply the last command asked for, if one is due; the transfer runs without the lock.
+  void ServiceReply();
+  // Stores a reply read into the reply ring and acts on it (under the lock).
+  void AcceptReply(const std::uint8_t* reply, std::size_t length);
+  // Sends the urgent command, else the queue's next one; the transfer runs without the lock.
+  void ServiceCommand();
   // After a transfer on `endpoint` failed: when the amplifier has left the bus, stops using it
   // (no more reads or commands; the thread waits on its queue) and tells the control thread once.
   void CheckDeviceLost(const usb::CCyUSBEndPoint& endpoint);
-  bool TransmitCommand(CommandCode code);
+  // Builds the packet of a command from the device's records (under the lock) and applies what
+  // sending it changes; 0 when the command puts nothing on the wire.
+  std::size_t PrepareCommand(CommandCode code, const CommandInfo& info, CommandPacketBuffer& packet);
+  // Sets up the control endpoint for a vendor request and transfers (device thread, no lock).
+  bool ControlTransfer(std::uint8_t request, bool toDevice, std::uint8_t* data, std::int32_t& length);
   // Starts a requested download: loads the file and queues the header and a status query.
   void BeginRequestedDownload();
   // Acts on a plate status reply; true when the reply is for the control thread.
@@ -151,6 +171,8 @@ class CUSBDevice : public platform::WorkerThread {
   bool exitNotice_ = false;
   std::atomic<bool> open_{false};
   std::atomic<bool> shuttingDown_{false};
+  // Set by AbortTransfers: no new transfer starts.
+  std::atomic<bool> ending_{false};
   mutable platform::CriticalSection lock_;
 
   // Streaming.
@@ -166,11 +188,18 @@ class CUSBDevice : public platform::WorkerThread {
 
   // Replies.
   std::vector<std::uint8_t> replyRing_;  // kReplyRingSlots x kReplyBufferBytes
+  ReplyPacketBuffer replyRead_{};        // the device thread's read buffer
   int replyPosition_ = 0;
   int expectedReplyBlocks_ = 0;
   int replyReadsDone_ = 0;
   bool lastSentConfirmed_ = false;
   CommandQueue queue_;
+  // A command sent ahead of the queue on the next pass (CommandQueue::kEmpty: none).
+  int urgentCode_ = CommandQueue::kEmpty;
+  // The data endpoint was aborted by the control side and needs its halt cleared.
+  bool dataResetPending_ = false;
+  // The first packet of a run has no predecessor to be compared with.
+  bool firstPacketOfRun_ = true;
   // Set while the command queue is empty.
   platform::Event queueEmpty_{platform::Event::Reset::kManual, true};
 
@@ -184,7 +213,8 @@ class CUSBDevice : public platform::WorkerThread {
   PlateStatusBlock lastPlateStatus_{};
 
   // USB link.
-  std::unique_ptr<usb::UsbDevice> usb_;
+  // Shared so that an abort or reset on the caller's thread keeps it alive while it runs.
+  std::shared_ptr<usb::UsbDevice> usb_;
   usb::CCyControlEndPoint* control_ = nullptr;
   usb::CCyUSBEndPoint* dataEndpoint_ = nullptr;
   usb::CCyUSBEndPoint* secondEndpoint_ = nullptr;

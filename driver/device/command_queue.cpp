@@ -21,7 +21,7 @@ bool CommandQueue::Push(int code) {
 }
 
 std::optional<int> CommandQueue::NextToSend() const {
-  if (queued_ == 0) return std::nullopt;
+  if (queued_ == 0 || awaitingReply_) return std::nullopt;
   const Slot& front = slots_[static_cast<std::size_t>(readPosition_)];
   const Slot& before = slots_[static_cast<std::size_t>((readPosition_ + kSlots - 1) % kSlots)];
   // The slot before the front is still pending only when every slot is taken; a full queue must
@@ -37,28 +37,47 @@ bool CommandQueue::Contains(int code) const {
   return false;
 }
 
-void CommandQueue::AfterSend(bool confirmed) {
-  lastSentSlot_ = readPosition_;
+void CommandQueue::AfterSend(SendOutcome outcome, bool confirmed) {
+  if (queued_ == 0) return;
   Slot& front = slots_[static_cast<std::size_t>(readPosition_)];
-  const bool done = frontAnswered_ && (!confirmed || frontStatus_ == kReplyStatusDone);
-  if (done || ++front.sends >= kMaxSends) CompleteFront(confirmed);
-}
-
-void CommandQueue::RecordReply(std::uint8_t status) {
-  lastReplyStatus_ = status;
-  if (queued_ > 0 && lastSentSlot_ == readPosition_) {
-    frontAnswered_ = true;
-    frontStatus_ = status;
+  switch (outcome) {
+    case SendOutcome::kNothingSent:
+      CompleteFront();
+      break;
+    case SendOutcome::kFailed:
+      ++front.sends;
+      Refuse();
+      break;
+    case SendOutcome::kAwaitingReply:
+      ++front.sends;
+      awaitingReply_ = true;
+      awaitingConfirmed_ = confirmed;
+      break;
+    case SendOutcome::kNoReply:
+      if (++front.sends >= kMaxSends) CompleteFront();
+      break;
   }
 }
 
-void CommandQueue::CompleteFront(bool confirmed) {
+void CommandQueue::OnReply(bool read, std::uint8_t status) {
+  if (read) lastReplyStatus_ = status;
+  if (!awaitingReply_) return;
+  awaitingReply_ = false;
+  if (read && (!awaitingConfirmed_ || status == kReplyStatusDone))
+    CompleteFront();
+  else
+    Refuse();
+}
+
+void CommandQueue::Refuse() {
+  if (slots_[static_cast<std::size_t>(readPosition_)].sends >= kMaxSends) CompleteFront();
+}
+
+void CommandQueue::CompleteFront() {
   slots_[static_cast<std::size_t>(readPosition_)] = Slot{};
   readPosition_ = (readPosition_ + 1) % kSlots;
   --queued_;
-  frontAnswered_ = false;
-  frontStatus_ = 0;
-  if (confirmed) lastReplyStatus_ = 0;
+  awaitingReply_ = false;
 }
 
 }  // namespace torva

@@ -2,14 +2,17 @@
 // The 20-slot queue of command codes that a device thread sends one at a time, with the rules
 // that decide when the command at the front is complete.
 //
-// A command stays at the front and is sent again on every pass until it completes. Replies are
-// read at the start of the pass after a send, so each reply belongs to the command sent last:
-// - a confirmed command completes when it is sent after one of its own replies said "done" (1);
-// - an unconfirmed command completes when it is sent after any reply of its own;
-// - either is dropped after its third send.
-// A lone command with a reply is therefore sent twice, and answered twice; the control thread's
-// count of parameter replies relies on that. A reply that belongs to a command already completed
-// never decides the next one.
+// Each transmission of the front command is followed by exactly one outcome:
+// - a command that expects a reply waits for it (nothing else is sent meanwhile). A confirmed
+//   command completes when its reply says "done" (status 1); an unconfirmed one completes on any
+//   reply. A refused reply (status other than 1 for a confirmed command) or a failed reply read
+//   sends it again;
+// - a command without a reply (Start) is sent three times, one transmission per pass;
+// - a transmission that failed counts as refused;
+// - a command that puts nothing on the wire completes at once.
+// A command that has not completed after its third transmission is dropped and the next follows.
+// So a command the amplifier accepts goes on the wire once: data-carrying commands (calibration
+// blocks, boot chunks) are never duplicated.
 //
 // Not thread-safe: the owning device serialises every call with its device lock.
 
@@ -22,9 +25,17 @@ namespace torva {
 class CommandQueue {
  public:
   static constexpr int kSlots = 20;
-  // A command that has not completed after this many sends is dropped.
+  // A command that has not completed after this many transmissions is dropped.
   static constexpr int kMaxSends = 3;
   static constexpr int kEmpty = -1;
+
+  // What became of one transmission of the front command.
+  enum class SendOutcome {
+    kNothingSent,    // the command has no packet: it completes at once
+    kFailed,         // the transfer failed: counts as refused
+    kAwaitingReply,  // sent; its reply decides
+    kNoReply,        // sent; the command has no reply
+  };
 
   CommandQueue();
 
@@ -32,19 +43,20 @@ class CommandQueue {
   // refusal.
   bool Push(int code);
 
-  // The code to send on this pass, if any.
+  // The code to send on this pass, if any: nothing while the front command awaits its reply.
   std::optional<int> NextToSend() const;
-  // Called right after the front command was sent: completes it or counts the send.
-  void AfterSend(bool confirmed);
-  // Records the status byte of a reply that was read; it belongs to the command sent last.
-  void RecordReply(std::uint8_t status);
+  // Called right after the front command was transmitted (or found to have no packet).
+  void AfterSend(SendOutcome outcome, bool confirmed);
+  // A reply read was attempted: `read` false when it failed, else the reply's status byte. It
+  // belongs to the command sent last; a reply that no queued command awaits (a command sent
+  // outside the queue) only updates the last reply status.
+  void OnReply(bool read, std::uint8_t status);
 
   int Queued() const { return queued_; }
   // Whether a command with this code is queued and not yet completed.
   bool Contains(int code) const;
   int Refused() const { return refused_; }
-  // Status of the most recent reply read; cleared when a confirmed command completes, so it is
-  // 1 again once the reply to the final send has been read.
+  // Status byte of the most recent reply read (0 before any).
   std::uint8_t LastReplyStatus() const { return lastReplyStatus_; }
 
  private:
@@ -53,17 +65,18 @@ class CommandQueue {
     bool pending = false;
     int sends = 0;
   };
-  void CompleteFront(bool confirmed);
+  void CompleteFront();
+  // The front command was refused: dropped after its last allowed transmission.
+  void Refuse();
 
   std::array<Slot, kSlots> slots_{};
   int readPosition_ = 0;
   int writePosition_ = 0;
   int queued_ = 0;
   int refused_ = 0;
-  int lastSentSlot_ = -1;
-  // Whether the front command has had a reply of its own, and that reply's status.
-  bool frontAnswered_ = false;
-  std::uint8_t frontStatus_ = 0;
+  // The front command is on the wire and waits for its reply.
+  bool awaitingReply_ = false;
+  bool awaitingConfirmed_ = false;
   std::uint8_t lastReplyStatus_ = 0;
 };
 

@@ -4,13 +4,14 @@
 //   torva-usbfs-run [--amplifiers SPEC] [--statistics] -- COMMAND [ARGUMENTS...]
 // SPEC is a count or a comma-separated list of product types, as for TORVA_SIMULATE (default 1);
 // TORVA_SIMULATE itself is cleared for the command. --statistics prints the usbfs requests served
-// to standard error at the end. Exits with the command's status.
+// and the command transmissions per amplifier to standard error at the end. Exits with the command's status.
 
 #include <signal.h>
 
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,27 @@ bool Parse(int argc, char** argv, Options& options) {
   return !options.command.empty();
 }
 
+// Prints, per amplifier, every command packet that reached it (code x transmissions) and the
+// reply reads it answered: the wire totals of the command that ran.
+void PrintWireTotals(const torva::e2e::UsbfsTestbed& testbed) {
+  for (std::size_t i = 0; i < testbed.Count(); ++i) {
+    std::map<int, int> transmissions;
+    int replyReads = 0;
+    for (const auto& record : testbed.Amplifier(i).WireLog()) {
+      if (const auto code = record.CommandCode()) ++transmissions[*code];
+      if (record.IsReplyRequest()) ++replyReads;
+    }
+    int total = 0;
+    std::string codes;
+    for (const auto& [code, count] : transmissions) {
+      total += count;
+      codes += " " + std::to_string(code) + "x" + std::to_string(count);
+    }
+    std::fprintf(stderr, "torva-usbfs-run: amplifier %zu: %d command transmissions (%s ), %d reply reads\n",
+                 i, total, codes.c_str(), replyReads);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -93,6 +115,7 @@ int main(int argc, char** argv) {
                    "reaps, %lld halts cleared, %lld resets\n",
                    served.ioctls, served.urbsSubmitted, served.urbsDiscarded, served.emptyReaps,
                    served.haltsCleared, served.resets);
+      PrintWireTotals(testbed);
     }
     return exit.status;
   } catch (const std::exception& error) {
