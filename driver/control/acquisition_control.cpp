@@ -22,8 +22,9 @@ void CThreadManager::StartAcquisition() {
   stopAcknowledged_ = 0;
   std::int32_t startFrame = 0;
   int started = 0;
+  const auto order = PlatformOrder();
   for (int position = 0; position < count; ++position) {
-    const int slot = order_[position];
+    const int slot = order[static_cast<std::size_t>(position)];
     CUSBDevice* device = Device(slot);
     if (device == nullptr) continue;
     if (position == 0) {
@@ -44,7 +45,7 @@ void CThreadManager::PrepareStart(int slot, bool firstOfStart, std::int32_t star
   EditRecords(slot, [&](AmplifierParameterBlock&, DeviceRuntimeBlock& runtime) {
     runtime.startFrame = startFrame;
   });
-  if (orderingActive_.load() == 0) deliveryEnabled_ = 1;
+  if (!ordering_.Active()) deliveryEnabled_ = 1;
   if (!firstOfStart) return;
   // Buffers are sized here, never on the packet path.
   platform::CriticalSectionLock lock(AssemblyLock());
@@ -57,15 +58,16 @@ void CThreadManager::StopAcquisition() {
   lastBroadcastWasStop_ = true;
   stopAcknowledged_ = 0;
   std::uint32_t alreadyStopped = 0;
+  const auto order = PlatformOrder();
   for (int position = 0; position < count; ++position) {
-    const int slot = order_[position];
+    const int slot = order[static_cast<std::size_t>(position)];
     if (slot == -1) continue;
     // An amplifier that was not streaming gets no stop and has nothing to acknowledge.
     if (!IssueCommand(slot, CommandCode::kStop)) alreadyStopped |= 1u << slot;
   }
   stopAcknowledged_ |= alreadyStopped;
   for (int position = 0; position < count; ++position) {
-    if (CUSBDevice* device = Device(order_[position])) device->StopStreaming();
+    if (CUSBDevice* device = Device(order[static_cast<std::size_t>(position)])) device->StopStreaming();
   }
   {
     platform::CriticalSectionLock lock(AssemblyLock());
@@ -78,8 +80,9 @@ int CThreadManager::StopCommandFlag() const {
   if (!lastBroadcastWasStop_.load()) return 0;
   const int count = deviceCount_.load();
   const std::uint32_t acknowledged = stopAcknowledged_.load();
+  const auto order = PlatformOrder();
   for (int position = 0; position < count; ++position) {
-    const int slot = order_[position];
+    const int slot = order[static_cast<std::size_t>(position)];
     if (slot >= 0 && (acknowledged & (1u << slot)) == 0) return 0;
   }
   return 1;
@@ -87,14 +90,17 @@ int CThreadManager::StopCommandFlag() const {
 
 void CThreadManager::Broadcast(CommandCode code) {
   const int count = deviceCount_.load();
-  for (int position = 0; position < count; ++position) IssueCommand(order_[position], code);
+  const auto order = PlatformOrder();
+  for (int position = 0; position < count; ++position)
+    IssueCommand(order[static_cast<std::size_t>(position)], code);
 }
 
 void CThreadManager::BroadcastSetting(std::int32_t AmplifierParameterBlock::*field,
                                       std::int32_t value, CommandCode code) {
   const int count = deviceCount_.load();
+  const auto order = PlatformOrder();
   for (int position = 0; position < count; ++position) {
-    const int slot = order_[position];
+    const int slot = order[static_cast<std::size_t>(position)];
     if (EditRecords(slot, [&](AmplifierParameterBlock& parameters, DeviceRuntimeBlock&) {
           parameters.*field = value;
         }))

@@ -33,7 +33,7 @@ void CThreadManager::BringUp(platform::WParam wParam) {
   {
     platform::CriticalSectionLock lock(AssemblyLock());
     order_.fill(-1);
-    newOrder_.fill(-1);
+    ordering_.Clear();
     assembler_.ClearCounters();
   }
   exitedThreads_ = 0;
@@ -109,8 +109,9 @@ void CThreadManager::StartParameterRefresh() {
   parametersAnswered_ = 0;
   stopAcknowledgements_ = 0;
   const int count = deviceCount_.load();
+  const auto order = PlatformOrder();
   for (int position = 0; position < count; ++position)
-    IssueCommand(order_[position], CommandCode::kReadAllParameters);
+    IssueCommand(order[static_cast<std::size_t>(position)], CommandCode::kReadAllParameters);
   pollState_ = kPollWaitingForReplies;
   smartPlateCheckPending_ = 1;
 }

@@ -71,13 +71,10 @@ void FrameAssembler::Release() {
 void FrameAssembler::ClearCounters() {
   lastCounter_.fill(0);
   for (auto& count : dropped_) count = 0;
+  for (auto& known : counterKnown_) known = false;
 }
 
 void FrameAssembler::ClearPending() { pending_.fill(0); }
-
-void FrameAssembler::CountGapInEverySlot() {
-  for (int slot = 0; slot < deviceCount_; ++slot) ++dropped_[static_cast<std::size_t>(slot)];
-}
 
 int FrameAssembler::EffectiveFormat(int format) const {
   // A format whose records are larger than the buffers were built for waits for the next start.
@@ -119,11 +116,13 @@ int FrameAssembler::TryComplete(const PacketSource& source, int format, bool del
   }
 
   // The frame is complete: copy it into the ring once. A frame the caller had not taken when the
-  // ring was full is dropped, which the caller sees as a gap in every amplifier's samples.
-  if (ring_.MakeRoomForWrite()) CountGapInEverySlot();
-  if (deliver && !scratch_.empty())
+  // ring was full is dropped (the ring counts it as an overrun).
+  int completed = -1;
+  if (deliver && !scratch_.empty()) {
+    ring_.MakeRoomForWrite();
     std::memcpy(ring_.WriteEntry(), scratch_.data(), scratch_.size() * sizeof(float));
-  const int completed = ring_.CompleteWrite();
+    completed = ring_.CompleteWrite();
+  }
 
   // The next frame starts with the packets that are already waiting.
   for (int slot = 0; slot < deviceCount_; ++slot) {
@@ -152,7 +151,7 @@ void FrameAssembler::Take(int slot, int position, const PacketSource& source, in
 
 void FrameAssembler::CountDrop(int slot, std::int32_t counter) {
   const auto s = static_cast<std::size_t>(slot);
-  if (!Consecutive(lastCounter_[s], counter)) ++dropped_[s];
+  if (counterKnown_[s].exchange(true) && !Consecutive(lastCounter_[s], counter)) ++dropped_[s];
   lastCounter_[s] = counter;
 }
 

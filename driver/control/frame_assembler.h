@@ -53,22 +53,24 @@ class FrameAssembler {
   void Reset(int deviceCount, int packetSize, int format);
   // Frees the buffers (shutdown).
   void Release();
-  // Clears the dropped-sample count of one slot (at every start) and, at bring-up, the counter
-  // it compares against.
-  void ClearDropped(int slot) { dropped_[static_cast<std::size_t>(slot)] = 0; }
+  // Clears the dropped-sample count of one slot at a start: the run's first sample is compared
+  // with nothing, so it never counts as a drop.
+  void ClearDropped(int slot) {
+    dropped_[static_cast<std::size_t>(slot)] = 0;
+    counterKnown_[static_cast<std::size_t>(slot)] = false;
+  }
+  // At bring-up: forgets the counters compared against.
   void ClearCounters();
   // Forgets the packets announced but not yet taken (at stop).
   void ClearPending();
-  // Counts a gap in every amplifier's samples (a frame the caller fell too far behind to get).
-  void CountGapInEverySlot();
 
   // Handles one announced packet of `slot` at `position`. `hold` keeps a newly announced packet
   // from being taken at once. Returns true when the packet was the first of its slot in the
   // current frame (the caller's ordering test runs then).
   bool Announce(int slot, int position, bool hold, const PacketSource& source, int format);
-  // After Announce: aligns the amplifiers and completes the frame when they agree; the frame is
-  // copied into the ring only when `deliver` is set, but counted either way. Returns the ring
-  // index of the completed frame, or -1.
+  // After Announce: aligns the amplifiers and completes the frame when they agree. Only when
+  // `deliver` is set is the frame copied into the ring and counted there, so the ring never
+  // hands out a frame that was not written. Returns the ring index of the delivered frame, or -1.
   int TryComplete(const PacketSource& source, int format, bool deliver,
                   const std::array<int, kMaxAmplifiers>& positionOfSlot);
 
@@ -76,6 +78,8 @@ class FrameAssembler {
   float Scratch(int index) const;
   FrameRing& Ring() { return ring_; }
   const FrameRing& Ring() const { return ring_; }
+  // Samples an amplifier lost (gaps in its sample counter). Frames the caller did not take in
+  // time are not among them: the ring counts those as overruns.
   int Dropped(int slot) const { return dropped_[static_cast<std::size_t>(slot)].load(); }
   int DeviceCount() const { return deviceCount_; }
 
@@ -99,6 +103,8 @@ class FrameAssembler {
   std::array<std::int32_t, kMaxAmplifiers> frameNumber_{};
   std::array<std::atomic<int>, kMaxAmplifiers> dropped_{};
   std::array<std::int32_t, kMaxAmplifiers> lastCounter_{};
+  // Whether lastCounter_ holds a counter of the current run (written by the caller at a start).
+  std::array<std::atomic<bool>, kMaxAmplifiers> counterKnown_{};
 };
 
 }  // namespace torva

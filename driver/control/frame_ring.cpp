@@ -53,6 +53,12 @@ bool FrameRing::MakeRoomForWrite() {
   return true;
 }
 
+void FrameRing::DropWaiting() {
+  platform::CriticalSectionLock lock(FrameCountLock());
+  readIndex_ = writeIndex_;
+  available_ = 0;
+}
+
 int FrameRing::CompleteWrite() {
   const int completed = writeIndex_;
   {

@@ -36,6 +36,8 @@ class FrameRing {
   bool MakeRoomForWrite();
   // Counts the frame at the write index as completed and moves on; returns its index.
   int CompleteWrite();
+  // Forgets every frame not yet handed out (call with the assembly lock held).
+  void DropWaiting();
 
   // Hands out the next frame: returns the count of frames that were waiting (0 when none) and
   // sets `out` to the frame (the caller does not own it).

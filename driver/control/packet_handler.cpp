@@ -18,7 +18,7 @@ void CThreadManager::OnPacketArrived(platform::WParam wParam, platform::LParam l
 
   const bool firstOfFrame =
       assembler_.Announce(slot, position, holdFirstPacket_.load() != 0, *this, format);
-  if (firstOfFrame && orderingActive_.load() != 0) RunLoadTest(slot, position, wParam);
+  if (firstOfFrame && ordering_.Active()) RunLoadTest(slot, position, wParam);
 
   const bool deliver = deliveryEnabled_.load() != 0;
   const int completed = assembler_.TryComplete(*this, format, deliver, positionOfSlot_);

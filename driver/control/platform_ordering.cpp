@@ -38,14 +38,16 @@ void CThreadManager::SetPlatformOrder(const int* positions) {
 
 int CThreadManager::CopyPlatformOrder(int* out) const {
   const int count = deviceCount_.load();
-  if (out != nullptr) std::copy(order_.begin(), order_.begin() + count, out);
+  const auto order = PlatformOrder();
+  if (out != nullptr) std::copy(order.begin(), order.begin() + count, out);
   return count;
 }
 
 void CThreadManager::SetOrderingThreshold(float threshold) {
   const int count = deviceCount_.load();
+  const auto order = PlatformOrder();
   for (int position = 0; position < count; ++position) {
-    EditRecords(order_[static_cast<std::size_t>(position)],
+    EditRecords(order[static_cast<std::size_t>(position)],
                 [&](AmplifierParameterBlock&, DeviceRuntimeBlock& runtime) {
                   runtime.orderingThreshold = threshold;
                   runtime.orderingThresholdSet = 1;
@@ -55,22 +57,19 @@ void CThreadManager::SetOrderingThreshold(float threshold) {
 
 void CThreadManager::StartOrdering() {
   platform::CriticalSectionLock lock(AssemblyLock());
-  newOrder_.fill(-1);
-  orderedCount_ = 0;
-  orderingActive_ = 1;
+  ordering_.Start(deviceCount_.load(), dataFormat_.load());
   deliveryEnabled_ = 0;
-  orderingComplete_ = 0;
-  formatBeforeOrdering_ = dataFormat_.load();
   dataFormat_ = kFormatChannels;
   holdFirstPacket_ = 0;
+  // Frames from before the run are not handed out during it, nor after it.
+  assembler_.Ring().DropWaiting();
 }
 
 void CThreadManager::CancelOrdering() {
   StopAcquisition();
   platform::CriticalSectionLock lock(AssemblyLock());
-  if (orderingActive_.exchange(0) != 0) dataFormat_ = formatBeforeOrdering_;
+  if (const auto format = ordering_.Cancel()) dataFormat_ = *format;
   holdFirstPacket_ = 1;
-  newOrder_.fill(-1);
 }
 
 void CThreadManager::RunLoadTest(int slot, int position, platform::WParam ringIndex) {
@@ -79,31 +78,13 @@ void CThreadManager::RunLoadTest(int slot, int position, platform::WParam ringIn
   DeviceRuntimeBlock runtime{};
   AmplifierParameterBlock parameters{};
   if (!CopyRuntime(slot, runtime) || !CopyParameters(slot, parameters)) return;
-  const int count = deviceCount_.load();
-  if (force - runtime.orderingThreshold >= 0.0f) {
-    // A plate is ordered once, even when it is loaded again.
-    bool known = false;
-    int free = -1;
-    for (int i = 0; i < count; ++i) {
-      const int entry = newOrder_[static_cast<std::size_t>(i)];
-      if (entry == -1) {
-        if (free == -1) free = i;
-        continue;
-      }
-      AmplifierParameterBlock other{};
-      if (CopyParameters(entry, other) &&
-          std::memcmp(other.amplifierSerial, parameters.amplifierSerial,
-                      sizeof parameters.amplifierSerial) == 0)
-        known = true;
-    }
-    if (!known && free != -1) {
-      newOrder_[static_cast<std::size_t>(free)] = slot;
-      ++orderedCount_;
-    }
-  }
-  if (orderedCount_ >= count) {
-    orderingActive_ = 0;
-    orderingComplete_ = 1;
+  auto sameAmplifier = [&](int orderedSlot) {
+    AmplifierParameterBlock other{};
+    return CopyParameters(orderedSlot, other) &&
+           std::memcmp(other.amplifierSerial, parameters.amplifierSerial,
+                       sizeof parameters.amplifierSerial) == 0;
+  };
+  if (ordering_.Load(slot, force - runtime.orderingThreshold >= 0.0f, sameAmplifier)) {
     platform::PostThreadMessage(Identifier(), kMsgOrderingComplete, ringIndex, position);
     std::this_thread::yield();
   }
@@ -112,9 +93,12 @@ void CThreadManager::RunLoadTest(int slot, int position, platform::WParam ringIn
 void CThreadManager::OnOrderingComplete(platform::WParam /*wParam*/, platform::LParam /*lParam*/) {
   StopAcquisition();
   platform::CriticalSectionLock lock(AssemblyLock());
-  dataFormat_ = formatBeforeOrdering_;
+  // A cancel or a new run since the completion leaves the order as it is.
+  const auto completion = ordering_.TakeCompletion();
+  if (!completion) return;
+  dataFormat_ = completion->format;
   const int count = deviceCount_.load();
-  std::copy(newOrder_.begin(), newOrder_.begin() + count, order_.begin());
+  std::copy(completion->order.begin(), completion->order.begin() + count, order_.begin());
   UpdatePositions();
 }
 

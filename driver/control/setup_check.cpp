@@ -39,6 +39,7 @@ void CThreadManager::LoadSavedSetup() {
 
 void CThreadManager::OnRunSetupCheck(platform::WParam /*wParam*/, platform::LParam /*lParam*/) {
   RunSetupCheck();
+  deviceInitState_ = kDeviceInitComplete;
 }
 
 void CThreadManager::RunSetupCheck() {
@@ -50,7 +51,8 @@ void CThreadManager::RunSetupCheck() {
     std::memcpy(serials[static_cast<std::size_t>(slot)].data(), parameters.amplifierSerial,
                 sizeof parameters.amplifierSerial);
   }
-  const std::vector<int> current(order_.begin(), order_.begin() + count);
+  const auto order = PlatformOrder();
+  const std::vector<int> current(order.begin(), order.begin() + count);
   SetupCheck check;
   {
     std::lock_guard<std::mutex> lock(setupMutex_);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "driver/control/library_locks.h"
 #include "driver/control/message_numbers.h"
 #include "driver/device/amplifier_device.h"
 
@@ -26,7 +27,6 @@ void SlotRecords::Free() {
 
 CThreadManager::CThreadManager() {
   order_.fill(-1);
-  newOrder_.fill(-1);
   positionOfSlot_.fill(0);
   MapMessage(kMsgDeviceThreadEnded, [this](platform::WParam w, platform::LParam l) {
     OnDeviceThreadEnded(w, l);
@@ -74,12 +74,17 @@ bool CThreadManager::OnIdle(long /*count*/) {
     parameterReplies_ = 0;
     smartPlateCheckPending_ = 0;
     const bool refreshing = refreshRequested_.load() != 0;
+    // A bring-up is reported complete only once the setup check has adopted the saved order, so
+    // that a caller who starts acquisition at once starts it in that order.
     if (!refreshing) {
-      if (configurationFound_.load() != 0)
+      if (configurationFound_.load() != 0) {
         platform::PostThreadMessage(Identifier(), kMsgRunSetupCheck, 0, 0);
-      else
+      } else {
         RunSetupCheck();  // reports the missing file
+        deviceInitState_ = kDeviceInitComplete;
+      }
     } else {
+      deviceInitState_ = kDeviceInitComplete;
       refreshComplete_ = 1;
     }
     refreshRequested_ = 0;
@@ -109,7 +114,6 @@ bool CThreadManager::BringUpComplete() {
         return false;
       }
     }
-    deviceInitState_ = kDeviceInitComplete;
     return true;
   }
   deviceInitState_ = kDeviceInitInProgress;
@@ -117,14 +121,27 @@ bool CThreadManager::BringUpComplete() {
 }
 
 void CThreadManager::SelectPosition(int position) {
-  if (position >= 0 && position < deviceCount_.load()) selectedSlot_ = order_[position];
+  const int slot = SlotAt(position);
+  if (slot != -1) selectedSlot_ = slot;
 }
 
 int CThreadManager::PositionOfSlot(int slot) const {
   const int count = deviceCount_.load();
+  const auto order = PlatformOrder();
   for (int position = 0; position < count; ++position)
-    if (order_[position] == slot) return position;
+    if (order[static_cast<std::size_t>(position)] == slot) return position;
   return 0;
+}
+
+int CThreadManager::SlotAt(int position) const {
+  if (position < 0 || position >= deviceCount_.load()) return -1;
+  platform::CriticalSectionLock lock(AssemblyLock());
+  return order_[static_cast<std::size_t>(position)];
+}
+
+std::array<int, kMaxAmplifiers> CThreadManager::PlatformOrder() const {
+  platform::CriticalSectionLock lock(AssemblyLock());
+  return order_;
 }
 
 int CThreadManager::SelectedPosition() const { return PositionOfSlot(selectedSlot_.load()); }

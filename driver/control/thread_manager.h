@@ -30,6 +30,7 @@
 #include "driver/control/control_limits.h"
 #include "driver/control/error_record.h"
 #include "driver/control/frame_assembler.h"
+#include "driver/control/ordering_run.h"
 #include "driver/control/setup_file.h"
 #include "driver/device/command_set.h"
 #include "driver/device/amplifier_parameter_block.h"
@@ -121,7 +122,7 @@ class CThreadManager : public platform::WorkerThread, private PacketSource {
   void SetOrderingThreshold(float threshold);
   void StartOrdering();
   void CancelOrdering();
-  int OrderingComplete() const { return orderingComplete_.load(); }
+  int OrderingComplete() const { return ordering_.Complete() ? 1 : 0; }
 
   // --- Saved setup, refresh and smart plates ----------------------------------------------------
   // Writes the setup file from the amplifiers in platform order; false (and the error record
@@ -185,9 +186,11 @@ class CThreadManager : public platform::WorkerThread, private PacketSource {
     return slot >= 0 && slot < kMaxAmplifiers ? devices_[slot] : nullptr;
   }
   // Slot at a position of the platform order, or -1.
-  int SlotAt(int position) const {
-    return position >= 0 && position < deviceCount_.load() ? order_[position] : -1;
-  }
+  int SlotAt(int position) const;
+  // The platform order as it stands (position to slot; DeviceCount() entries are valid). The
+  // control thread may change the order at any time (setup check, ordering run): callers on other
+  // threads work on this copy.
+  std::array<int, kMaxAmplifiers> PlatformOrder() const;
 
   int ParameterReplyCount() const { return parameterReplies_.load(); }
   int StopAcknowledgements() const { return stopAcknowledgements_.load(); }
@@ -254,11 +257,9 @@ class CThreadManager : public platform::WorkerThread, private PacketSource {
   std::atomic<int> selectedSlot_{0};
   std::array<SlotRecords, kMaxAmplifiers> slots_;
 
-  // Platform order (position to slot), the order being built by an ordering run, and the
-  // position of every slot; N entries are valid. The packet handler reads them under the
-  // assembly lock, which every change of the order takes.
+  // Platform order (position to slot) and the position of every slot; N entries are valid. Guarded by the assembly lock: every change of
+  // the order and every read of it (PlatformOrder, SlotAt, the packet handler) takes it.
   std::array<int, kMaxAmplifiers> order_{};
-  std::array<int, kMaxAmplifiers> newOrder_{};
   std::array<int, kMaxAmplifiers> positionOfSlot_{};
 
   // Frame assembly and the frame ring.
@@ -267,11 +268,8 @@ class CThreadManager : public platform::WorkerThread, private PacketSource {
   std::atomic<std::uint32_t> stopAcknowledged_{0};
   std::atomic<bool> lastBroadcastWasStop_{false};
 
-  // Platform ordering.
-  std::atomic<int> orderingActive_{0};
-  std::atomic<int> orderingComplete_{0};
-  int orderedCount_ = 0;
-  int formatBeforeOrdering_ = kFormatRecords;
+  // Platform ordering (under the assembly lock).
+  OrderingRun ordering_;
 
   // Bring-up state.
   std::atomic<int> exitedThreads_{0};

@@ -201,11 +201,13 @@ TEST_F(Acquisition, OrderingTakesThePlatesInTheOrderTheyAreLoaded) {
   fmBroadcastPlatformOrderingThreshold(50.0f);
   fmDLLStartPlatformOrdering();
   StreamToThisThread();
-  // Frames are counted but neither copied nor announced while ordering runs.
-  ASSERT_TRUE(WaitUntil([&] { return Control().Assembler().Ring().Available() >= 5; }));
+  // While ordering runs, frames are neither announced nor handed out.
+  ASSERT_TRUE(WaitUntil([&] { return Amplifier(0).PacketsSent() >= 5 && Amplifier(1).PacketsSent() >= 5; }));
   EXPECT_EQ(fmDLLIsPlatformOrderingComplete(), 0);
   platform::Message message;
   EXPECT_FALSE(platform::PeekMessage(message, false));
+  float* frame = nullptr;
+  EXPECT_EQ(fmDLLTransferFloatData(&frame), 0);
   Amplifier(0).SetSignal(sim::SignalProfile::kStaticLoad);
   ASSERT_TRUE(WaitUntil([] { return fmDLLIsPlatformOrderingComplete() == 1; }));
   ASSERT_TRUE(WaitUntil([&] { return !Amplifier(0).Streaming() && !Amplifier(1).Streaming(); }));
@@ -214,6 +216,7 @@ TEST_F(Acquisition, OrderingTakesThePlatesInTheOrderTheyAreLoaded) {
   EXPECT_THAT(order, ElementsAre(1, 0));
   EXPECT_EQ(Control().DataFormat(), 1);
   EXPECT_FALSE(platform::PeekMessage(message, false));
+  EXPECT_EQ(fmDLLTransferFloatData(&frame), 0);
 }
 
 TEST_F(Acquisition, APlateLoadedAgainIsOrderedOnceAndCancelRestoresEverything) {
@@ -223,7 +226,7 @@ TEST_F(Acquisition, APlateLoadedAgainIsOrderedOnceAndCancelRestoresEverything) {
   fmDLLStartPlatformOrdering();
   StreamToThisThread();
   // Plate A is loaded in every packet, far more often than there are plates.
-  ASSERT_TRUE(WaitUntil([&] { return Control().Assembler().Ring().Available() >= 10; }));
+  ASSERT_TRUE(WaitUntil([&] { return Amplifier(0).PacketsSent() >= 10 && Amplifier(1).PacketsSent() >= 10; }));
   EXPECT_EQ(fmDLLIsPlatformOrderingComplete(), 0);
   fmDLLCancelPlatformOrdering();
   EXPECT_EQ(Control().DataFormat(), 2);

@@ -138,17 +138,22 @@ TEST_F(FrameAssembly, AlignmentWorksAcrossACounterWrap) {
   EXPECT_EQ(Arrive(1, 16), -1);
   EXPECT_EQ(Arrive(0, 16), 2);
   EXPECT_EQ(assembler_.Ring().Available(), 3);
-  // Counters that follow each other across the wrap are not counted as drops (beyond the first
-  // packet of the run).
-  EXPECT_EQ(assembler_.Dropped(0), 1);
+  // Counters that follow each other across the wrap are not counted as drops, and the first
+  // sample of a run has nothing to follow.
+  EXPECT_EQ(assembler_.Dropped(0), 0);
 }
 
 TEST_F(FrameAssembly, DropsAreCountedPerGapInRecordAndRowFormats) {
   Start(1, kFormatRecords);
-  Arrive(0, 1);   // follows counter 0 of the bring-up: no gap
-  Arrive(0, 17);
-  Arrive(0, 49);  // one packet missing
+  Arrive(0, 1001);  // the first sample of a run follows nothing: no gap
+  Arrive(0, 1017);
+  Arrive(0, 1049);  // one packet missing
   EXPECT_EQ(assembler_.Dropped(0), 1);
+  // A new start: its first sample is again no gap, wherever the counter stands.
+  assembler_.ClearDropped(0);
+  Arrive(0, 5000);
+  Arrive(0, 5016);
+  EXPECT_EQ(assembler_.Dropped(0), 0);
 }
 
 TEST_F(FrameAssembly, FloatTransferReportsHowManyFramesWereWaiting) {
@@ -189,7 +194,7 @@ TEST_F(FrameAssembly, AFullRingDropsTheOldestFrameAndCountsTheOverrun) {
   FrameRing& ring = assembler_.Ring();
   EXPECT_EQ(ring.Available(), kRingEntries);
   EXPECT_EQ(ring.Overruns(), 10);
-  EXPECT_EQ(assembler_.Dropped(0), 10);  // the caller sees one gap per lost frame
+  EXPECT_EQ(assembler_.Dropped(0), 0);  // the amplifier lost nothing
   // The frames handed out are the newest 625, oldest first, in order.
   const float* frame = nullptr;
   float previous = 0.0f;
@@ -205,18 +210,17 @@ TEST_F(FrameAssembly, AFullRingDropsTheOldestFrameAndCountsTheOverrun) {
   EXPECT_EQ(taken, kRingEntries);
 }
 
-TEST_F(FrameAssembly, FramesAreCountedButNotCopiedWhileDeliveryIsOff) {
+TEST_F(FrameAssembly, FramesAreNeitherCopiedNorCountedWhileDeliveryIsOff) {
   Start(1, kFormatRecords);
-  Arrive(0, 1);
+  Arrive(0, 1, 0.0f, /*deliver=*/false);
+  Arrive(0, 17, 0.0f, /*deliver=*/false);
+  EXPECT_EQ(assembler_.Ring().Available(), 0);
+  EXPECT_EQ(TakeFrame(), nullptr);
+  Arrive(0, 33);
   const float* frame = TakeFrame();
   ASSERT_NE(frame, nullptr);
-  const float first = frame[0];
-  Arrive(0, 17, 0.0f, /*deliver=*/false);
-  EXPECT_EQ(assembler_.Ring().Available(), 1);
-  const float* second = TakeFrame();
-  ASSERT_NE(second, nullptr);
-  EXPECT_NE(second[0], 17.0f);  // nothing was copied into this entry
-  (void)first;
+  EXPECT_EQ(frame[0], 33.0f);
+  EXPECT_EQ(TakeFrame(), nullptr);
 }
 
 TEST_F(FrameAssembly, AWiderFormatChosenWhileRunningWaitsForTheNextStart) {
