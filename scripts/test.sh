@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Sets everything up, builds, and runs the whole test suite:
 #   1. the normal build: every test except those that need a real amplifier;
-#   2. a build with AddressSanitizer and UndefinedBehaviorSanitizer: the same tests again.
+#   2. a build with AddressSanitizer and UndefinedBehaviorSanitizer: the same tests again;
+#   3. a build with ThreadSanitizer: the same tests again. The end-to-end tests (label e2e) run
+#      with the suppressions in tests/e2e/tsan-suppressions.txt, which cover only the emulated
+#      USB bench and the uninstrumented libraries it runs on; every other test runs with none.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -11,3 +14,8 @@ ctest --test-dir build -j2 --output-on-failure -LE hardware
 
 scripts/build.sh build-sanitize -DTORVA_SANITIZE=ON -DTORVA_BUILD_BENCH=OFF
 ctest --test-dir build-sanitize -j2 --output-on-failure -LE hardware
+
+scripts/build.sh build-tsan -DTORVA_SANITIZE_THREAD=ON -DTORVA_BUILD_BENCH=OFF
+ctest --test-dir build-tsan -j2 --output-on-failure -LE 'hardware|e2e'
+TSAN_OPTIONS="suppressions=$PWD/tests/e2e/tsan-suppressions.txt" \
+  ctest --test-dir build-tsan -j2 --output-on-failure -L e2e

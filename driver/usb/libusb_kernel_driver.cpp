@@ -299,8 +299,10 @@ class LibusbOpenedDevice final : public OpenedDevice {
     return claimed;
   }
 
+  // The flag is written by whichever thread handles the completion and read by the waiting
+  // thread outside libusb's locks: both sides use atomic accesses.
   static void LIBUSB_CALL OnComplete(libusb_transfer* transfer) {
-    *static_cast<int*>(transfer->user_data) = 1;
+    __atomic_store_n(static_cast<int*>(transfer->user_data), 1, __ATOMIC_RELEASE);
   }
 
   // Submits the transfer and waits for it in libusb's event handling: the thread blocks in poll
@@ -316,7 +318,7 @@ class LibusbOpenedDevice final : public OpenedDevice {
       if (submitted != LIBUSB_SUCCESS) return Finish(record, FromError(submitted), 0, submitted);
       entry = inFlight_.emplace(endpoint, transfer);
     }
-    while (completed == 0) {
+    while (__atomic_load_n(&completed, __ATOMIC_ACQUIRE) == 0) {
       const int handled = libusb_handle_events_completed(context_.get(), &completed);
       if (handled < 0 && handled != LIBUSB_ERROR_INTERRUPTED) {
         // The event loop failed: cancel and keep waiting for the cancellation to land.

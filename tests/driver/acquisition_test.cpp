@@ -262,7 +262,7 @@ class Soak : public Acquisition {};
 
 TEST_F(Soak, FiftyStartStreamStopShutdownCyclesLeaveNoThread) {
   sim::EmulatedBus::Instance().Install({});
-  const std::size_t baseline = testing::ThreadCount();
+  const std::size_t baseline = testing::ThreadBaseline();
   for (int cycle = 0; cycle < 50; ++cycle) {
     BringUp(2);
     StreamToThisThread();
