@@ -58,6 +58,9 @@ void fmSetMatrixMode(int mode) { SetField(&APB::matrixMode, mode, CommandCode::k
 int fmGetMatrixMode(void) { return GetField(&APB::matrixMode); }
 
 void fmSetPlatformRotation(float degrees) {
+  // A NaN or infinite angle is no rotation, and the rotation code's conversion to integers would
+  // be undefined for it: nothing is stored or sent.
+  if (!std::isfinite(degrees)) return;
   bool smartPlate = false;
   EditAndSend(CommandCode::kSetRotation, [&](APB& parameters, DeviceRuntimeBlock&) {
     parameters.platformRotation = degrees;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "driver/device/amplifier_device.h"
@@ -215,6 +216,30 @@ TEST_F(AmplifierCommands, RotationOfAnOrdinaryPlateSendsOnlyTheAngle) {
   EXPECT_EQ(std::memcmp(Amplifier(0).Memory().rotationCode, before.rotationCode,
                         sizeof before.rotationCode),
             0);
+}
+
+TEST_F(AmplifierCommands, ANonFiniteRotationIsIgnored) {
+  BringUp(1, 300);
+  fmSetPlatformRotation(90.0f);
+  ASSERT_TRUE(WaitForMemory(0, [](const AmplifierParameterBlock& m) {
+    return m.platformRotation == 90.0f && m.rotationCode[0] == 1;
+  }));
+  fmSetBlink();  // once it is on the wire, nothing queued before it is still waiting
+  ASSERT_TRUE(WaitUntil([&] { return Count(Commands(0), 195) > 0; }));
+  Amplifier(0).ClearWireLog();
+  for (float degrees : {std::numeric_limits<float>::quiet_NaN(),
+                        std::numeric_limits<float>::infinity(),
+                        -std::numeric_limits<float>::infinity()}) {
+    fmSetPlatformRotation(degrees);
+  }
+  fmSetBlink();
+  ASSERT_TRUE(WaitUntil([&] { return Count(Commands(0), 195) > 0; }));
+  const std::vector<int> codes = Commands(0);
+  EXPECT_EQ(Count(codes, 235), 0);
+  EXPECT_EQ(Count(codes, 238), 0);
+  EXPECT_EQ(fmGetPlatformRotation(), 90.0f);
+  EXPECT_EQ(Amplifier(0).Memory().platformRotation, 90.0f);
+  EXPECT_EQ(Amplifier(0).Memory().rotationCode[0], 1);
 }
 
 TEST_F(AmplifierCommands, AConfirmedCommandThatIsNeverDoneIsSentThreeTimesAndDropped) {

@@ -40,10 +40,17 @@ struct CommandRun {
 
 class UsbfsTorvactl : public testing::ScratchDirectory {
  protected:
-  // torva-usbfs-run --amplifiers 2 -- torvactl <arguments>
-  CommandRun RunTorvactl(const std::vector<std::string>& arguments) {
-    std::vector<std::string> command = {kRunner, "--amplifiers", kTwoAmplifiers, "--", kTorvactl};
+  // torva-usbfs-run --amplifiers 2 [bench options] -- torvactl <arguments>
+  CommandRun RunTorvactl(const std::vector<std::string>& arguments,
+                         const std::vector<std::string>& benchOptions = {}) {
+    std::vector<std::string> command = {kRunner, "--amplifiers", kTwoAmplifiers};
+    command.insert(command.end(), benchOptions.begin(), benchOptions.end());
+    command.push_back("--");
+    command.push_back(kTorvactl);
     command.insert(command.end(), arguments.begin(), arguments.end());
+    return Run(command);
+  }
+  CommandRun Run(const std::vector<std::string>& command) {
     ChildProcess child(command, Path("stdout"), Path("stderr"));
     EXPECT_TRUE(child.Started());
     CommandRun run;
@@ -155,11 +162,59 @@ TEST_F(UsbfsTorvactl, StreamsTwoAmplifiersInAlignedContinuousFrames) {
     EXPECT_EQ(std::stol(summary[2]), rows) << plate;
     EXPECT_EQ(std::stol(summary[3]), 0) << plate;
   }
+  EXPECT_TRUE(HasLine(run.err, "samples lost by the amplifiers:", "0 (the 'lost' column, per plate)"))
+      << run.err;
+  EXPECT_TRUE(HasLine(run.err, "frames lost because they were not taken in time:",
+                      "0 (0 samples per plate)"))
+      << run.err;
 
   const double cpuSeconds = std::chrono::duration<double>(run.exit.cpu).count();
   if (testing::kCpuLimitsApply) {
     EXPECT_LT(cpuSeconds, kMaximumCpuShare * kStreamSeconds);
   }
+}
+
+// Every command refuses a value it cannot use before it touches the library: status 2 and a
+// message naming the argument, the text and what is allowed.
+TEST_F(UsbfsTorvactl, RefusesUnusableNumbersWithStatusTwo) {
+  struct Case {
+    std::vector<std::string> arguments;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{"stream", "--seconds", "1e10"}, "--seconds '1e10' is out of range"},
+      {{"stream", "--rate", "0"}, "--rate '0' is out of range"},
+      {{"stream", "--format", "3"}, "--format '3' is out of range"},
+      {{"order", "--timeout", "nan"}, "--timeout 'nan' is not a finite number"},
+      {{"order", "--timeout", "-1"}, "--timeout '-1' is out of range"},
+      {{"order", "--threshold", "inf"}, "--threshold 'inf' is not a finite number"},
+      {{"set-gains", "0", "1x", "0", "0", "0", "0", "0"}, "g0 '1x' is not a whole number"},
+      {{"set-excitations", "0", "0", "0", "3", "0", "0", "0"}, "e2 '3' is out of range"},
+      {{"set-rotation", "1", "nan"}, "degrees 'nan' is not a finite number"},
+      {{"blink", "25"}, "position '25' is out of range"},
+      {{"download-cal", "x"}, "position 'x' is not a whole number"},
+      {{"zero", "1"}, "too many positional options"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.arguments));
+    std::vector<std::string> command = {kTorvactl};
+    command.insert(command.end(), c.arguments.begin(), c.arguments.end());
+    const CommandRun run = Run(command);
+    ASSERT_TRUE(run.exit.finished);
+    EXPECT_EQ(run.exit.status, 2);
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+  }
+}
+
+TEST_F(UsbfsTorvactl, StreamSaysSoAndFailsWhenEveryAmplifierDeclinesTheStart) {
+  // Every reply "not done": the library brings the amplifiers up but starts none of them.
+  const CommandRun run = RunTorvactl(
+      {"stream", "--seconds", "30", "--rate", std::to_string(kRateHz), "--output",
+       Path("stream.csv")},
+      {"--reply-status", "0"});
+  ASSERT_TRUE(run.exit.finished);  // well before the 30 s asked for
+  EXPECT_EQ(run.exit.status, 1);
+  EXPECT_NE(run.err.find("torvactl: no amplifier started"), std::string::npos) << run.err;
 }
 
 }  // namespace

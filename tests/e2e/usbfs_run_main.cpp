@@ -1,14 +1,18 @@
 // torva-usbfs-run: runs a command with emulated amplifiers plugged into an emulated USB bus that
 // the real libusb-1.0 reaches through umockdev, so that the driver library and its tools take the
 // code path of real hardware without any.
-//   torva-usbfs-run [--amplifiers SPEC] [--statistics] -- COMMAND [ARGUMENTS...]
+//   torva-usbfs-run [--amplifiers SPEC] [--reply-status S] [--statistics] -- COMMAND [ARGUMENTS...]
 // SPEC is a count or a comma-separated list of product types, as for TORVA_SIMULATE (default 1);
-// TORVA_SIMULATE itself is cleared for the command. --statistics prints the usbfs requests served
-// and the command transmissions per amplifier to standard error at the end. Exits with the command's status.
+// TORVA_SIMULATE itself is cleared for the command. --reply-status makes every amplifier answer
+// every command with status S (0..255; 1 is "done"), so that it declines them all. --statistics
+// prints the usbfs requests served and the command transmissions per amplifier to standard error
+// at the end. Exits with the command's status.
 
 #include <signal.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <map>
@@ -28,6 +32,7 @@ constexpr int kFailureStatus = 1;
 struct Options {
   std::string amplifiers = "1";
   bool statistics = false;
+  int replyStatus = -1;  // -1: the amplifiers answer as they normally do
   std::vector<std::string> command;
 };
 
@@ -40,7 +45,8 @@ void ForwardSignal(int signal) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: torva-usbfs-run [--amplifiers COUNT|TYPE,TYPE...] [--statistics] -- "
+               "usage: torva-usbfs-run [--amplifiers COUNT|TYPE,TYPE...] [--reply-status S] "
+               "[--statistics] -- "
                "COMMAND [ARGUMENTS...]\n");
   return kUsageStatus;
 }
@@ -50,6 +56,11 @@ bool Parse(int argc, char** argv, Options& options) {
   for (; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
     if (std::strcmp(argv[i], "--amplifiers") == 0 && i + 1 < argc) {
       options.amplifiers = argv[++i];
+    } else if (std::strcmp(argv[i], "--reply-status") == 0 && i + 1 < argc) {
+      char* end = nullptr;
+      const long status = std::strtol(argv[++i], &end, 10);
+      if (*end != '\0' || end == argv[i] || status < 0 || status > UINT8_MAX) return false;
+      options.replyStatus = static_cast<int>(status);
     } else if (std::strcmp(argv[i], "--statistics") == 0) {
       options.statistics = true;
     } else {
@@ -95,6 +106,10 @@ int main(int argc, char** argv) {
   }
   try {
     torva::e2e::UsbfsTestbed testbed(*amplifiers);
+    if (options.replyStatus >= 0) {
+      for (std::size_t i = 0; i < testbed.Count(); ++i)
+        testbed.Amplifier(i).ForceReplyStatus(static_cast<std::uint8_t>(options.replyStatus));
+    }
     struct sigaction forward {};
     forward.sa_handler = ForwardSignal;
     sigemptyset(&forward.sa_mask);

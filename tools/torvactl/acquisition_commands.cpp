@@ -19,14 +19,17 @@ namespace torvactl {
 namespace {
 
 constexpr auto kPoll = std::chrono::milliseconds(20);
+// A load is a vertical force above 0 N; ten tonnes is beyond any plate.
+const NumberRule kThresholdRule{0, 100000, false, true};
 
-bool ParseOrderOptions(const std::vector<std::string>& arguments, float& threshold,
-                       double& timeout) {
+std::optional<int> ParseOrderOptions(const std::vector<std::string>& arguments, float& threshold,
+                                     double& timeout) {
   po::options_description description("torvactl order [--threshold N] [--timeout S]");
   description.add_options()(
-      "threshold", po::value<float>(&threshold)->default_value(200.0f),
+      "threshold", NumberValue("--threshold", threshold, kThresholdRule)->default_value("200"),
       "vertical force in newtons that marks a plate as stepped on")(
-      "timeout", po::value<double>(&timeout)->default_value(30.0), "give up after this many seconds");
+      "timeout", NumberValue("--timeout", timeout, kSecondsRule)->default_value("30"),
+      "give up after this many seconds");
   return ParseCommandLine(description, arguments);
 }
 
@@ -47,7 +50,7 @@ void PrintOrder() {
 int RunOrder(const std::vector<std::string>& arguments) {
   float threshold = 0;
   double timeout = 0;
-  if (!ParseOrderOptions(arguments, threshold, timeout)) return 2;
+  if (const auto status = ParseOrderOptions(arguments, threshold, timeout)) return *status;
   LibrarySession session;
   if (!session.Ready()) return ReportNotReady();
   if (fmDLLGetDeviceCount() == 0) {
@@ -76,7 +79,8 @@ int RunOrder(const std::vector<std::string>& arguments) {
   return 0;
 }
 
-int RunZero(const std::vector<std::string>& /*arguments*/) {
+int RunZero(const std::vector<std::string>& arguments) {
+  if (const auto status = ParseNoArguments("torvactl zero", arguments)) return *status;
   LibrarySession session;
   if (!session.Ready()) return ReportNotReady();
   fmBroadcastZero();
@@ -84,7 +88,8 @@ int RunZero(const std::vector<std::string>& /*arguments*/) {
   return 0;
 }
 
-int RunTare(const std::vector<std::string>& /*arguments*/) {
+int RunTare(const std::vector<std::string>& arguments) {
+  if (const auto status = ParseNoArguments("torvactl tare", arguments)) return *status;
   LibrarySession session;
   if (!session.Ready()) return ReportNotReady();
   fmBroadcastTare();

@@ -5,6 +5,7 @@
 
 #include "driver/api/TorvaUSBDevice.h"
 #include "tools/torvactl/command.h"
+#include "tools/torvactl/command_line.h"
 #include "tools/torvactl/library_session.h"
 
 namespace torvactl {
@@ -96,7 +97,8 @@ void PrintSelectedAmplifier(int position) {
 
 }  // namespace
 
-int RunInfo(const std::vector<std::string>& /*arguments*/) {
+int RunInfo(const std::vector<std::string>& arguments) {
+  if (const auto status = ParseNoArguments("torvactl info", arguments)) return *status;
   LibrarySession session;
   if (!session.Ready()) return ReportNotReady();
   const int count = fmDLLGetDeviceCount();

@@ -6,10 +6,12 @@
 
 #include "driver/usb/device_list.h"
 #include "tools/torvactl/command.h"
+#include "tools/torvactl/command_line.h"
 
 namespace torvactl {
 
-int RunList(const std::vector<std::string>& /*arguments*/) {
+int RunList(const std::vector<std::string>& arguments) {
+  if (const auto status = ParseNoArguments("torvactl list", arguments)) return *status;
   std::printf("%s", torva::usb::FormatUsbDeviceList(torva::usb::ListUsbDevices()).c_str());
   return 0;
 }

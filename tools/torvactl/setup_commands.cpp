@@ -5,12 +5,12 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <thread>
 
 #include "driver/api/TorvaUSBDevice.h"
 #include "tools/torvactl/command.h"
+#include "tools/torvactl/command_line.h"
 #include "tools/torvactl/library_session.h"
 
 namespace torvactl {
@@ -56,7 +56,8 @@ const char* DownloadRefusalText(int result) {
 
 }  // namespace
 
-int RunSetupCheck(const std::vector<std::string>& /*arguments*/) {
+int RunSetupCheck(const std::vector<std::string>& arguments) {
+  if (const auto status = ParseNoArguments("torvactl setup-check", arguments)) return *status;
   LibrarySession session;
   if (!session.Ready()) return ReportNotReady();
   const auto deadline = std::chrono::steady_clock::now() + kSetupCheckLimit;
@@ -70,7 +71,8 @@ int RunSetupCheck(const std::vector<std::string>& /*arguments*/) {
   return status == 1 ? 0 : 1;
 }
 
-int RunSaveConfig(const std::vector<std::string>& /*arguments*/) {
+int RunSaveConfig(const std::vector<std::string>& arguments) {
+  if (const auto status = ParseNoArguments("torvactl save-config", arguments)) return *status;
   LibrarySession session;
   if (!session.Ready()) return ReportNotReady();
   if (fmDLLSaveConfiguration() != 1) {
@@ -84,23 +86,18 @@ int RunSaveConfig(const std::vector<std::string>& /*arguments*/) {
 }
 
 int RunDownloadCal(const std::vector<std::string>& arguments) {
-  if (arguments.size() != 1 || arguments[0] == "--help") {
-    std::fprintf(stderr, "usage: torvactl download-cal <position>\n");
-    return 2;
-  }
-  char* end = nullptr;
-  const long position = std::strtol(arguments[0].c_str(), &end, 10);
-  if (end == arguments[0].c_str() || *end != '\0') {
-    std::fprintf(stderr, "torvactl: the position must be a whole number\n");
-    return 2;
-  }
+  PositionArguments target;
+  if (const auto status =
+          ParsePositionArguments("torvactl download-cal <position>", arguments, 0, target))
+    return *status;
+  const int position = target.position;
   LibrarySession session;
   if (!session.Ready()) return ReportNotReady();
   if (position < 0 || position >= fmDLLGetDeviceCount()) {
-    std::fprintf(stderr, "torvactl: no amplifier at position %ld\n", position);
+    std::fprintf(stderr, "torvactl: no amplifier at position %d\n", position);
     return 1;
   }
-  fmDLLSelectDeviceIndex(static_cast<int>(position));
+  fmDLLSelectDeviceIndex(position);
   const int started = fmVantorDownloadCalFile(0);
   if (started != 0) {
     std::fprintf(stderr, "torvactl: %s\n", DownloadRefusalText(started));

@@ -4,6 +4,7 @@
 
 #include "driver/api/TorvaUSBDevice.h"
 #include "tools/torvactl/command.h"
+#include "tools/torvactl/command_line.h"
 #include "tools/torvactl/library_session.h"
 
 namespace torvactl {
@@ -19,7 +20,8 @@ const char* InitStateText(int state) {
 
 }  // namespace
 
-int RunStatus(const std::vector<std::string>& /*arguments*/) {
+int RunStatus(const std::vector<std::string>& arguments) {
+  if (const auto status = ParseNoArguments("torvactl status", arguments)) return *status;
   std::printf("library version: %d\n", fmDLLGetVersionID());
   LibrarySession session;
   std::printf("device count:    %d\n", fmDLLGetDeviceCount());

@@ -1,15 +1,16 @@
 // `torvactl stream`: streams every amplifier and writes one CSV row per sample.
 //   torvactl stream [--seconds S] [--rate R] [--format 1|2] [--output FILE] [--zero]
 // Frames are taken on the library's data-ready message. A progress line goes to stderr (elapsed
-// time, frames, dropped samples per plate) and a per-plate summary ends the run.
+// time, frames, samples the amplifiers lost per plate, frames not taken in time) and a per-plate
+// summary ends the run. A run in which no frame arrives ends as soon as that is clear and fails.
 
 #include <unistd.h>
 
 #include <boost/program_options.hpp>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "tools/torvactl/command.h"
 #include "tools/torvactl/command_line.h"
 #include "tools/torvactl/csv_writer.h"
+#include "tools/torvactl/frame_gaps.h"
 #include "tools/torvactl/library_session.h"
 
 namespace po = boost::program_options;
@@ -32,6 +34,15 @@ constexpr const char* kChannelNames[kChannels] = {"Fx", "Fy", "Fz", "Mx", "My", 
 constexpr const char* kChannelUnits[kChannels] = {"N", "N", "N", "N.m", "N.m", "N.m"};
 constexpr auto kProgressInterval = std::chrono::milliseconds(200);
 
+// Frames the library keeps for the caller before it overwrites the oldest one not yet taken.
+constexpr int kRingFrames = 625;
+// The time a start may take to deliver its first frame, besides a few packet periods.
+constexpr auto kStartMargin = std::chrono::seconds(2);
+constexpr int kFirstFramePackets = 4;
+// The rates the amplifiers support, in samples per second.
+const NumberRule kRateRule{10, 3000, true};
+const NumberRule kFormatRule{1, 2, true};
+
 struct StreamOptions {
   double seconds = 5.0;
   int rate = 0;  // 0: keep the amplifiers' rate
@@ -42,35 +53,43 @@ struct StreamOptions {
 
 struct PlateSummary {
   std::string serial;
+  int slot = 0;  // the library's per-amplifier counts are kept by slot
   long long samples = 0;
   double sumFz = 0.0;
   double peakFz = 0.0;
 };
 
-bool ParseOptions(const std::vector<std::string>& arguments, StreamOptions& options) {
+std::optional<int> ParseOptions(const std::vector<std::string>& arguments,
+                                StreamOptions& options) {
   po::options_description description(
       "torvactl stream [--seconds S] [--rate R] [--format 1|2] [--output FILE] [--zero]");
   description.add_options()(
-      "seconds", po::value<double>(&options.seconds)->default_value(5.0), "how long to stream")(
-      "rate", po::value<int>(&options.rate), "acquisition rate in samples/s (10..3000)")(
-      "format", po::value<int>(&options.format)->default_value(1),
+      "seconds", NumberValue("--seconds", options.seconds, kSecondsRule)->default_value("5"),
+      "how long to stream (up to 86400)")(
+      "rate", NumberValue("--rate", options.rate, kRateRule),
+      "acquisition rate in samples/s (10..3000; default: keep the amplifiers' rate)")(
+      "format", NumberValue("--format", options.format, kFormatRule)->default_value("1"),
       "data format: 1 (a record per plate) or 2 (one counter per row)")(
       "output", po::value<std::string>(&options.output), "CSV file (default: standard output)")(
       "zero", po::bool_switch(&options.zero), "zero every amplifier before the start");
-  if (!ParseCommandLine(description, arguments)) return false;
-  if (options.seconds <= 0 || !std::isfinite(options.seconds)) {
-    std::fprintf(stderr, "torvactl: --seconds must be positive\n");
-    return false;
+  return ParseCommandLine(description, arguments);
+}
+
+// How long after the start the first frame may take: the margin and a few packet periods at the
+// slowest rate in use.
+Clock::duration FirstFrameLimit(int requestedRate, int plates) {
+  int slowest = requestedRate;
+  if (slowest == 0) {
+    for (int position = 0; position < plates; ++position) {
+      fmDLLSelectDeviceIndex(position);
+      const int rate = fmGetAcquisitionRate();
+      if (slowest == 0 || (rate > 0 && rate < slowest)) slowest = rate;
+    }
   }
-  if (options.rate != 0 && (options.rate < 10 || options.rate > 3000)) {
-    std::fprintf(stderr, "torvactl: --rate must be within 10..3000\n");
-    return false;
-  }
-  if (options.format != 1 && options.format != 2) {
-    std::fprintf(stderr, "torvactl: --format must be 1 or 2\n");
-    return false;
-  }
-  return true;
+  if (slowest < kRateRule.lowest) slowest = static_cast<int>(kRateRule.lowest);
+  const double packetSeconds = static_cast<double>(kSamplesPerFrame) / slowest;
+  return kStartMargin + std::chrono::duration_cast<Clock::duration>(
+                            std::chrono::duration<double>(kFirstFramePackets * packetSeconds));
 }
 
 std::vector<std::string> PlateSerials(int plates) {
@@ -126,17 +145,63 @@ void WriteFrame(CsvWriter& csv, const float* frame, int plates, int format,
   }
 }
 
-void PrintProgress(double elapsed, long long frames, int plates, bool terminal) {
-  std::fprintf(stderr, "%s%6.1f s  %8lld frames  dropped:", terminal ? "\r" : "", elapsed, frames);
-  for (int p = 0; p < plates; ++p) std::fprintf(stderr, " %d", fmDLLGetSavedFailureCountPerDevice(p));
+// Samples the amplifier of a plate lost, as the library counted them.
+int LostByAmplifier(const PlateSummary& plate) {
+  return fmDLLGetSavedFailureCountPerDevice(plate.slot);
+}
+
+void PrintProgress(double elapsed, long long frames, const std::vector<PlateSummary>& summary,
+                   const FrameGaps& gaps, bool terminal) {
+  std::fprintf(stderr, "%s%6.1f s  %8lld frames  lost by amplifiers:", terminal ? "\r" : "",
+               elapsed, frames);
+  for (const PlateSummary& plate : summary) std::fprintf(stderr, " %d", LostByAmplifier(plate));
+  std::fprintf(stderr, "  not taken in time: %lld", gaps.NotTakenInTime());
   std::fprintf(stderr, terminal ? "   " : "\n");
+}
+
+void PrintSummary(const std::vector<PlateSummary>& summary, const FrameGaps& gaps,
+                  long long frames, double elapsed) {
+  std::fprintf(stderr, "\n%-4s %-16s %10s %8s %12s %12s\n", "pos", "plate", "samples", "lost",
+               "mean Fz [N]", "peak Fz [N]");
+  for (std::size_t p = 0; p < summary.size(); ++p) {
+    const PlateSummary& plate = summary[p];
+    std::fprintf(stderr, "%-4zu %-16s %10lld %8d %12.1f %12.1f\n", p, plate.serial.c_str(),
+                 plate.samples, LostByAmplifier(plate),
+                 plate.samples ? plate.sumFz / static_cast<double>(plate.samples) : 0.0,
+                 plate.peakFz);
+  }
+  std::fprintf(stderr, "samples lost by the amplifiers: %d (the 'lost' column, per plate)\n",
+               fmDLLGetDroppedDataCount());
+  std::fprintf(stderr,
+               "frames lost because they were not taken in time: %lld (%lld samples per plate)\n",
+               gaps.NotTakenInTime(), gaps.NotTakenInTime() * kSamplesPerFrame);
+  std::fprintf(stderr, "%lld frames in %.1f s (%.1f samples/s per plate)\n", frames, elapsed,
+               elapsed > 0 ? static_cast<double>(frames * kSamplesPerFrame) / elapsed : 0.0);
+}
+
+// Says why a run delivered no frame. Called right after the stop: the stop flag is already set
+// then only when no amplifier was streaming, as none acknowledged a stop yet.
+void ReportNoFrame(Clock::duration waited) {
+  const double seconds = std::chrono::duration<double>(waited).count();
+  if (fmDLLGetStopCommandFlag() == 1) {
+    std::fprintf(stderr,
+                 "torvactl: no amplifier started: every amplifier had declined its last command "
+                 "(the library starts only amplifiers whose last command completed); no frame "
+                 "arrived in %.1f s\n",
+                 seconds);
+  } else {
+    std::fprintf(stderr,
+                 "torvactl: no frame arrived in %.1f s after the start: an amplifier declined "
+                 "the start or sends no data, and a frame needs every amplifier\n",
+                 seconds);
+  }
 }
 
 }  // namespace
 
 int RunStream(const std::vector<std::string>& arguments) {
   StreamOptions options;
-  if (!ParseOptions(arguments, options)) return 2;
+  if (const auto status = ParseOptions(arguments, options)) return *status;
 
   std::unique_ptr<CsvWriter> csv = CsvWriter::Open(options.output);
   if (!csv) {
@@ -153,8 +218,14 @@ int RunStream(const std::vector<std::string>& arguments) {
 
   std::vector<PlateSummary> summary(static_cast<std::size_t>(plates));
   const std::vector<std::string> serials = PlateSerials(plates);
-  for (int p = 0; p < plates; ++p) summary[static_cast<std::size_t>(p)].serial = serials[static_cast<std::size_t>(p)];
+  int order[kMaxAmplifiers] = {};
+  fmDLLGetPlatformOrder(order);
+  for (std::size_t p = 0; p < summary.size(); ++p) {
+    summary[p].serial = serials[p];
+    summary[p].slot = order[p];
+  }
   WriteHeader(*csv, serials, options.format);
+  const Clock::duration firstFrameLimit = FirstFrameLimit(options.rate, plates);
 
   if (options.rate != 0) fmBroadcastAcquisitionRate(options.rate);
   fmDLLSetUSBPacketSize(512);
@@ -168,41 +239,41 @@ int RunStream(const std::vector<std::string>& arguments) {
   const auto begin = Clock::now();
   const auto end = begin + std::chrono::duration_cast<Clock::duration>(
                                std::chrono::duration<double>(options.seconds));
+  // Until the first frame has come the run waits for it, however short it was asked to be, and
+  // no longer than the start may take.
+  const auto firstFrameDeadline = begin + firstFrameLimit;
+  FrameGaps gaps(kSamplesPerFrame, kRingFrames);
   auto nextProgress = begin;
   long long frames = 0;
-  for (auto now = begin; now < end; now = Clock::now()) {
-    torva::platform::WaitForMessage(std::min<Clock::duration>(end - now, kProgressInterval));
+  for (auto now = begin; now < (frames > 0 ? end : firstFrameDeadline); now = Clock::now()) {
+    const auto stopAt = frames > 0 ? end : firstFrameDeadline;
+    torva::platform::WaitForMessage(std::min<Clock::duration>(stopAt - now, kProgressInterval));
     torva::platform::Message message;
     while (torva::platform::PeekMessage(message, true)) {
     }
     float* frame = nullptr;
-    while (fmDLLTransferFloatData(&frame) > 0) {
+    for (int waiting; (waiting = fmDLLTransferFloatData(&frame)) > 0;) {
+      gaps.Taken(static_cast<double>(frame[0]), waiting);
       WriteFrame(*csv, frame, plates, options.format, summary);
       ++frames;
     }
     if (Clock::now() >= nextProgress) {
-      PrintProgress(std::chrono::duration<double>(Clock::now() - begin).count(), frames, plates,
-                    terminal);
+      PrintProgress(std::chrono::duration<double>(Clock::now() - begin).count(), frames, summary,
+                    gaps, terminal);
       nextProgress += kProgressInterval * (terminal ? 1 : 5);
     }
   }
   fmBroadcastStop();
+  if (frames == 0) {
+    if (terminal) std::fprintf(stderr, "\n");
+    ReportNoFrame(Clock::now() - begin);
+    return 1;
+  }
   const double elapsed = std::chrono::duration<double>(Clock::now() - begin).count();
-  PrintProgress(elapsed, frames, plates, terminal);
+  PrintProgress(elapsed, frames, summary, gaps, terminal);
   if (terminal) std::fprintf(stderr, "\n");
   const bool written = csv->Close();
-
-  std::fprintf(stderr, "\n%-4s %-16s %10s %8s %12s %12s\n", "pos", "plate", "samples", "dropped",
-               "mean Fz [N]", "peak Fz [N]");
-  for (int p = 0; p < plates; ++p) {
-    const PlateSummary& plate = summary[static_cast<std::size_t>(p)];
-    std::fprintf(stderr, "%-4d %-16s %10lld %8d %12.1f %12.1f\n", p, plate.serial.c_str(),
-                 plate.samples, fmDLLGetSavedFailureCountPerDevice(p),
-                 plate.samples ? plate.sumFz / static_cast<double>(plate.samples) : 0.0,
-                 plate.peakFz);
-  }
-  std::fprintf(stderr, "%lld frames in %.1f s (%.1f samples/s per plate)\n", frames, elapsed,
-               elapsed > 0 ? static_cast<double>(frames * kSamplesPerFrame) / elapsed : 0.0);
+  PrintSummary(summary, gaps, frames, elapsed);
   if (!written) {
     std::fprintf(stderr, "torvactl: writing the CSV output failed\n");
     return 1;
