@@ -34,7 +34,10 @@ void CThreadManager::StartAcquisition() {
     }
     // An amplifier whose last command did not complete normally is left out of this start.
     if (device->LastReplyStatus() != kReplyStatusDone) continue;
-    assembler_.ClearDropped(slot);
+    {
+      platform::CriticalSectionLock lock(AssemblyLock());
+      assembler_.ClearDropped(slot);
+    }
     if (!device->IsStreaming()) PrepareStart(slot, started == 0, startFrame);
     IssueCommand(slot, CommandCode::kStart);
     ++started;

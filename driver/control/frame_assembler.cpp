@@ -71,7 +71,7 @@ void FrameAssembler::Release() {
 void FrameAssembler::ClearCounters() {
   lastCounter_.fill(0);
   for (auto& count : dropped_) count = 0;
-  for (auto& known : counterKnown_) known = false;
+  counterKnown_.fill(false);
 }
 
 void FrameAssembler::ClearPending() { pending_.fill(0); }
@@ -151,7 +151,8 @@ void FrameAssembler::Take(int slot, int position, const PacketSource& source, in
 
 void FrameAssembler::CountDrop(int slot, std::int32_t counter) {
   const auto s = static_cast<std::size_t>(slot);
-  if (counterKnown_[s].exchange(true) && !Consecutive(lastCounter_[s], counter)) ++dropped_[s];
+  if (counterKnown_[s] && !Consecutive(lastCounter_[s], counter)) ++dropped_[s];
+  counterKnown_[s] = true;
   lastCounter_[s] = counter;
 }
 

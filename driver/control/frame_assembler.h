@@ -8,8 +8,9 @@
 // amplifier holds a packet with the same frame number; older packets of an amplifier that is
 // behind are discarded until they agree. Frame numbers are compared across a counter wrap.
 //
-// Threads: every member runs on the control thread under the assembly lock, except Reset (the
-// start of acquisition on the caller's thread, also under the assembly lock) and the ring's take
+// Threads: every member runs on the control thread under the assembly lock, except Reset and
+// ClearDropped (the start of acquisition on the caller's thread, also under the assembly lock)
+// and the ring's take
 // calls and the dropped-sample reads (caller's thread; the counts are atomics, the ring guards
 // itself with the frame-count lock).
 
@@ -53,8 +54,8 @@ class FrameAssembler {
   void Reset(int deviceCount, int packetSize, int format);
   // Frees the buffers (shutdown).
   void Release();
-  // Clears the dropped-sample count of one slot at a start: the run's first sample is compared
-  // with nothing, so it never counts as a drop.
+  // Clears the dropped-sample count of one slot at a start (under the assembly lock): the run's
+  // first sample is compared with nothing, so it never counts as a drop.
   void ClearDropped(int slot) {
     dropped_[static_cast<std::size_t>(slot)] = 0;
     counterKnown_[static_cast<std::size_t>(slot)] = false;
@@ -103,8 +104,8 @@ class FrameAssembler {
   std::array<std::int32_t, kMaxAmplifiers> frameNumber_{};
   std::array<std::atomic<int>, kMaxAmplifiers> dropped_{};
   std::array<std::int32_t, kMaxAmplifiers> lastCounter_{};
-  // Whether lastCounter_ holds a counter of the current run (written by the caller at a start).
-  std::array<std::atomic<bool>, kMaxAmplifiers> counterKnown_{};
+  // Whether lastCounter_ holds a counter of the current run.
+  std::array<bool, kMaxAmplifiers> counterKnown_{};
 };
 
 }  // namespace torva
