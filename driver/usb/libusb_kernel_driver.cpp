@@ -12,11 +12,13 @@
 #include <vector>
 
 #include "driver/usb/frame_clock.h"
+#include "platform/diagnostic_log.h"
 
 namespace torva::usb {
 namespace {
 
 constexpr int kInterfaceNumber = 0;
+constexpr std::uint8_t kControlEndpoint = 0;
 constexpr unsigned kShortRequestTimeoutMs = 1000;
 constexpr int kVersionByteShift = 8;
 
@@ -31,7 +33,10 @@ ContextReference AcquireContext() {
   std::lock_guard<std::mutex> lock(mutex);
   if (ContextReference context = current.lock()) return context;
   libusb_context* created = nullptr;
-  if (libusb_init(&created) != LIBUSB_SUCCESS) return nullptr;
+  if (const int initialised = libusb_init(&created); initialised != LIBUSB_SUCCESS) {
+    TORVA_LOG_ERROR("libusb_init failed: %s", libusb_error_name(initialised));
+    return nullptr;
+  }
   ContextReference context(created, libusb_exit);
   current = context;
   return context;
@@ -118,6 +123,18 @@ class DeviceList {
   std::vector<libusb_device*> matches_;
 };
 
+// A transfer with its own control-setup buffer, kept between requests so that the steady stream
+// of bulk reads allocates nothing.
+struct ReusableTransfer {
+  explicit ReusableTransfer(libusb_transfer* allocated) : transfer(allocated) {}
+  ReusableTransfer(const ReusableTransfer&) = delete;
+  ReusableTransfer& operator=(const ReusableTransfer&) = delete;
+  ~ReusableTransfer() { libusb_free_transfer(transfer); }
+  libusb_transfer* const transfer;
+  std::vector<std::uint8_t> controlBuffer;
+};
+using TransferLease = std::unique_ptr<ReusableTransfer>;
+
 class LibusbOpenedDevice final : public OpenedDevice {
  public:
   LibusbOpenedDevice(ContextReference context, libusb_device* device,
@@ -127,6 +144,7 @@ class LibusbOpenedDevice final : public OpenedDevice {
   }
 
   ~LibusbOpenedDevice() override {
+    idle_.clear();
     if (claimed_) libusb_release_interface(handle_, kInterfaceNumber);
     libusb_close(handle_);
     libusb_unref_device(device_);
@@ -163,23 +181,25 @@ class LibusbOpenedDevice final : public OpenedDevice {
 
   TransferOutcome ControlTransfer(TransferRecord& record, std::uint8_t* data,
                                   std::uint32_t waitMs) override {
-    std::vector<std::uint8_t> buffer(LIBUSB_CONTROL_SETUP_SIZE + record.length);
+    TransferLease lease = TakeTransfer(kControlEndpoint);
+    if (lease == nullptr) return Finish(record, UsbResult::kIoError, 0, LIBUSB_ERROR_NO_MEM);
+    std::vector<std::uint8_t>& buffer = lease->controlBuffer;
+    buffer.resize(LIBUSB_CONTROL_SETUP_SIZE + record.length);
     libusb_fill_control_setup(buffer.data(), record.requestType, record.request, record.value,
                               record.index, record.length);
     const bool in = IsInEndpoint(record.requestType);
     if (!in && record.length > 0) {
       std::memcpy(buffer.data() + LIBUSB_CONTROL_SETUP_SIZE, data, record.length);
     }
-    libusb_transfer* transfer = libusb_alloc_transfer(0);
-    if (transfer == nullptr) return Finish(record, UsbResult::kIoError, 0, LIBUSB_ERROR_NO_MEM);
+    libusb_transfer* transfer = lease->transfer;
     libusb_fill_control_transfer(
         transfer, handle_, buffer.data(), nullptr, nullptr,
         LibusbTimeout(EffectiveControlTimeoutMs(waitMs, record.timeoutSeconds)));
-    const TransferOutcome outcome = Run(transfer, 0, record);
+    const TransferOutcome outcome = Run(transfer, kControlEndpoint, record);
     if (in && outcome.bytes > 0) {
       std::memcpy(data, libusb_control_transfer_get_data(transfer), outcome.bytes);
     }
-    libusb_free_transfer(transfer);
+    GiveBack(kControlEndpoint, std::move(lease));
     return outcome;
   }
 
@@ -191,8 +211,9 @@ class LibusbOpenedDevice final : public OpenedDevice {
     if (const int claim = EnsureClaimed(); claim != LIBUSB_SUCCESS) {
       return Finish(record, FromError(claim), 0, claim);
     }
-    libusb_transfer* transfer = libusb_alloc_transfer(0);
-    if (transfer == nullptr) return Finish(record, UsbResult::kIoError, 0, LIBUSB_ERROR_NO_MEM);
+    TransferLease lease = TakeTransfer(record.endpointAddress);
+    if (lease == nullptr) return Finish(record, UsbResult::kIoError, 0, LIBUSB_ERROR_NO_MEM);
+    libusb_transfer* transfer = lease->transfer;
     const auto length = static_cast<int>(record.dataLength);
     if (type == EndpointType::kInterrupt) {
       libusb_fill_interrupt_transfer(transfer, handle_, record.endpointAddress, data, length,
@@ -202,7 +223,7 @@ class LibusbOpenedDevice final : public OpenedDevice {
                                 nullptr, LibusbTimeout(waitMs));
     }
     const TransferOutcome outcome = Run(transfer, record.endpointAddress, record);
-    libusb_free_transfer(transfer);
+    GiveBack(record.endpointAddress, std::move(lease));
     return outcome;
   }
 
@@ -296,7 +317,32 @@ class LibusbOpenedDevice final : public OpenedDevice {
     if (claimed_) return LIBUSB_SUCCESS;
     const int claimed = libusb_claim_interface(handle_, kInterfaceNumber);
     claimed_ = claimed == LIBUSB_SUCCESS;
+    if (!claimed_) {
+      TORVA_LOG_ERROR("claiming interface %d failed: %s", kInterfaceNumber,
+                      libusb_error_name(claimed));
+    }
     return claimed;
+  }
+
+  // The endpoint's idle transfer, or a new one while it is in use (another thread's request on
+  // the same endpoint) or not yet made; nullptr when none can be allocated.
+  TransferLease TakeTransfer(std::uint8_t endpoint) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (auto idle = idle_.find(endpoint); idle != idle_.end() && idle->second != nullptr) {
+        return std::move(idle->second);
+      }
+    }
+    libusb_transfer* allocated = libusb_alloc_transfer(0);
+    if (allocated == nullptr) return nullptr;
+    return std::make_unique<ReusableTransfer>(allocated);
+  }
+
+  // Keeps the transfer for the endpoint's next request (one per endpoint; a surplus one is freed).
+  void GiveBack(std::uint8_t endpoint, TransferLease lease) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    TransferLease& slot = idle_[endpoint];
+    if (slot == nullptr) slot = std::move(lease);
   }
 
   // The flag is written by whichever thread handles the completion and read by the waiting
@@ -338,8 +384,9 @@ class LibusbOpenedDevice final : public OpenedDevice {
   const ContextReference context_;  // kept while the device is open
   libusb_device* const device_;
   libusb_device_handle* const handle_;
-  std::mutex mutex_;  // guards inFlight_ and claimed_
+  std::mutex mutex_;  // guards inFlight_, idle_ and claimed_
   std::multimap<std::uint8_t, libusb_transfer*> inFlight_;
+  std::map<std::uint8_t, TransferLease> idle_;  // freed before handle_ is closed
   bool claimed_ = false;
 };
 
@@ -359,7 +406,12 @@ std::unique_ptr<OpenedDevice> LibusbKernelDriver::OpenDevice(int index) {
   if (index < 0 || static_cast<std::size_t>(index) >= list.Matches().size()) return nullptr;
   libusb_device* device = list.Matches()[static_cast<std::size_t>(index)];
   libusb_device_handle* handle = nullptr;
-  if (libusb_open(device, &handle) != LIBUSB_SUCCESS || handle == nullptr) return nullptr;
+  if (const int opened = libusb_open(device, &handle); opened != LIBUSB_SUCCESS || handle == nullptr) {
+    TORVA_LOG_ERROR("opening device %d (bus %u, address %u) failed: %s", index,
+                    libusb_get_bus_number(device), libusb_get_device_address(device),
+                    libusb_error_name(opened));
+    return nullptr;
+  }
   return std::make_unique<LibusbOpenedDevice>(list.Context(), device, handle);
 }
 

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/diagnostic_log.h"
+
 namespace torva::usb {
 namespace {
 
@@ -70,6 +72,12 @@ bool CCyUSBEndPoint::FinishDataTransfer(const TransferOutcome& outcome, std::int
   lastError_ = outcome.systemError;
   bytesTransferred_ = static_cast<std::uint32_t>(outcome.bytes);
   length = static_cast<std::int32_t>(outcome.bytes);
+  // Time-outs and aborts are part of normal running (an idle pipe, a stop): only real errors show.
+  if (outcome.result != UsbResult::kSuccess && outcome.result != UsbResult::kTimeout &&
+      outcome.result != UsbResult::kCancelled) {
+    TORVA_LOG_WARNING("transfer on endpoint 0x%02x failed: %s (system status %u)", address_,
+                      UsbResultName(outcome.result), outcome.systemError);
+  }
   return outcome.Succeeded() && usbdStatus_ == 0 && ntStatus_ == 0;
 }
 
@@ -78,7 +86,9 @@ bool CCyUSBEndPoint::AbortPipe() {
 }
 
 bool CCyUSBEndPoint::ResetPipe() {
-  return device_ != nullptr && device_->ResetPipe(address_);
+  const bool reset = device_ != nullptr && device_->ResetPipe(address_);
+  TORVA_LOG_INFO("pipe 0x%02x reset%s", address_, reset ? "" : " failed");
+  return reset;
 }
 
 // ---- Control endpoint ----
