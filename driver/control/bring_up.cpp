@@ -49,6 +49,7 @@ void CThreadManager::BringUp(platform::WParam wParam) {
   deviceCount_ = opened;
   if (opened == 0) {
     pollState_ = kPollWaitingForReplies;
+    WakeIdleStep();
     return;
   }
 
@@ -114,6 +115,11 @@ void CThreadManager::StartParameterRefresh() {
     IssueCommand(order[static_cast<std::size_t>(position)], CommandCode::kReadAllParameters);
   pollState_ = kPollWaitingForReplies;
   smartPlateCheckPending_ = 1;
+  WakeIdleStep();
+}
+
+void CThreadManager::WakeIdleStep() {
+  platform::PostThreadMessage(Identifier(), platform::kKickIdleMessage, 0, 0);
 }
 
 }  // namespace torva

@@ -59,13 +59,13 @@ CThreadManager::~CThreadManager() {
 bool CThreadManager::InitInstance() { return true; }
 
 bool CThreadManager::OnIdle(long /*count*/) {
-  // One pause every fourth step keeps the loop off the processor; waiting on the queue instead of
-  // sleeping lets a posted packet or reply end the pause at once.
+  // While polling, one pause every fourth step keeps the loop off the processor; waiting on the
+  // queue instead of sleeping lets a posted packet or reply end the pause at once.
   const bool polling = pollState_.load() == kPollWaitingForReplies && deviceCount_.load() > 0;
-  if (idleCounter_ == 3) {
+  if (polling && idleCounter_ == 3) {
     idleCounter_ = 0;
-    Queue().WaitForMessage(polling ? kIdlePause : kQuietPause);
-  } else {
+    Queue().WaitForMessage(kIdlePause);
+  } else if (polling) {
     ++idleCounter_;
   }
 
@@ -89,8 +89,9 @@ bool CThreadManager::OnIdle(long /*count*/) {
     }
     refreshRequested_ = 0;
   }
-  // The idle step keeps running for as long as the thread lives; it paces itself above.
-  return true;
+  // Only a bring-up or refresh needs the idle step (it watches downloads that finish without a
+  // message); otherwise the thread sleeps until a packet, reply or request is posted to it.
+  return pollState_.load() == kPollWaitingForReplies && deviceCount_.load() > 0;
 }
 
 int CThreadManager::ExitInstance() { return WorkerThread::ExitInstance(); }

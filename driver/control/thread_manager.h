@@ -76,9 +76,6 @@ class CThreadManager : public platform::WorkerThread, private PacketSource {
   // The pause taken on every fourth idle step while the bring-up waits for parameter replies; a
   // posted message ends it at once.
   static constexpr std::chrono::milliseconds kIdlePause{2};
-  // The pause when the idle step has nothing to poll: packets, replies and every other piece of
-  // work arrive as messages and end it at once, so only an idle process notices the difference.
-  static constexpr std::chrono::milliseconds kQuietPause{50};
   // How long the control thread waits for its device threads before it ends anyway: longer than
   // a USB request may take (10 s), so that only a thread that is truly stuck is left behind.
   static constexpr std::chrono::milliseconds kDeviceEndLimit{15000};
@@ -232,6 +229,9 @@ class CThreadManager : public platform::WorkerThread, private PacketSource {
   bool CreateDevice(int slot, int ordinal, int& found);
   // Queues a parameter refresh (command ReadAllParameters) on every slot in platform order.
   void StartParameterRefresh();
+  // The idle step sleeps while nothing is polled; a bring-up or refresh, which may start on the
+  // caller's thread, wakes it with this.
+  void WakeIdleStep();
   // Bring-up completion test, run by the idle step while waiting for parameter replies.
   bool BringUpComplete();
   // Waits (bounded) for every device thread to end.

@@ -16,7 +16,6 @@ using Lock = platform::CriticalSectionLock;
 // gives the device work (a queued command, a download request, the quit message) posts to that
 // queue, so the wait ends at once when there is work; the limit only bounds how long an idle
 // device goes without a pass.
-constexpr std::chrono::milliseconds kIdleWaitLimit{50};
 // Time-out of the second selected endpoint.
 constexpr std::uint32_t kSecondEndpointTimeoutMs = 2000;
 // Sample counters rise by this much from one 512-byte packet to the next.
@@ -263,10 +262,8 @@ bool CUSBDevice::OnIdle(long /*count*/) {
     if (shuttingDown_) return true;
     open = open_;
   }
-  if (!open) {
-    Pause(kIdleWaitLimit);
-    return true;
-  }
+  // An amplifier that is not open (or no longer) has nothing to do until its quit message.
+  if (!open) return false;
   {
     Lock lock(lock_);
     PrepareOrEndRun();
@@ -292,8 +289,9 @@ bool CUSBDevice::OnIdle(long /*count*/) {
                   urgentCode_ == CommandQueue::kEmpty && replyReadsDone_ >= expectedReplyBlocks_ &&
                   !dataResetPending_ && !downloadRequested_;
   }
-  if (nothingToDo) Pause(kIdleWaitLimit);
-  return true;
+  // With nothing to do the thread sleeps on its queue: whatever gives it work (a queued command,
+  // a start, a download, a pipe reset) also posts to it and wakes it.
+  return !nothingToDo;
 }
 
 void CUSBDevice::PrepareOrEndRun() {
@@ -559,7 +557,6 @@ void CUSBDevice::QueueOnce(CommandCode code) {
   queueEmpty_.ResetEvent();
 }
 
-void CUSBDevice::Pause(std::chrono::milliseconds pause) { Queue().WaitForMessage(pause); }
 
 void CUSBDevice::Wake() {
   platform::PostThreadMessage(Identifier(), platform::kKickIdleMessage, 0, 0);

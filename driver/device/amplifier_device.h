@@ -160,8 +160,7 @@ class CUSBDevice : public platform::WorkerThread {
   void QueueOnce(CommandCode code);
   // The payload of a download command: the header, or the next block of the stream.
   std::size_t BuildDownloadPacket(const CommandInfo& info, std::uint8_t* out, std::size_t capacity);
-  // Waits for a message or the pause, whichever comes first.
-  void Pause(std::chrono::milliseconds pause);
+  // Ends the thread's sleep on its queue (it sleeps whenever it has nothing to do).
   void Wake();
 
   // Identity.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "driver/device/amplifier_device.h"
@@ -87,6 +88,22 @@ TEST_F(Acquisition, FramesOfTwoAmplifiersAreAlignedAndContinuous) {
   }
   EXPECT_EQ(fmDLLGetDroppedDataCount(), 0);
   fmBroadcastStop();
+}
+
+// Initialised but not streaming, the control thread and every amplifier thread sleep until they
+// are given work: a thread that polled would wake tens of times a second. (A measurement window,
+// not a wait for a condition.)
+TEST_F(Acquisition, IdleThreadsSleepUntilGivenWorkAndWakeForIt) {
+  constexpr int kAmplifiers = 4;
+  constexpr auto kWindow = std::chrono::seconds(1);
+  constexpr long long kMostWakeUps = 25;  // a polling thread alone would add about 20
+  BringUp(kAmplifiers);
+  const long long before = testing::ContextSwitches();
+  std::this_thread::sleep_for(kWindow);
+  EXPECT_LE(testing::ContextSwitches() - before, kMostWakeUps);
+
+  StreamToThisThread();
+  EXPECT_EQ(Collect(4).size(), 4u);
 }
 
 TEST_F(Acquisition, AWindowTargetReceivesDataReadyWindowMessages) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <thread>
 #include <unistd.h>
 
@@ -30,6 +31,23 @@ inline std::size_t ThreadCount() {
 inline std::size_t ThreadBaseline() {
   std::thread([] {}).join();
   return ThreadCount();
+}
+
+// Context switches of all the process's threads so far (voluntary and not): every wake-up of a
+// sleeping thread adds one.
+inline long long ContextSwitches() {
+  long long total = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream status(entry.path() / "status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+          line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
+        total += std::stoll(line.substr(line.find(':') + 1));
+      }
+    }
+  }
+  return total;
 }
 
 inline std::size_t ResidentBytes() {
