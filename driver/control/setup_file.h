@@ -53,9 +53,9 @@ struct SavedSetup {
 
 // Reads the saved setup; nothing when there is no regular file at `path` or it cannot be read
 // whole (no permission, a read error, larger than kMaxSetupFileBytes). It is opened so that a
-// FIFO there cannot block the reader. CR LF and LF line ends read
-// alike. A value longer than its field is cut and the rest of its line skipped. Header numbers
-// that are missing or unreadable keep their defaults, and no amplifier text is read after them.
+// FIFO there cannot block the reader. CR LF and LF line ends read alike. A value longer than its
+// field is cut and the rest of its line skipped. Header numbers that are missing or unreadable
+// keep their defaults, and no amplifier text is read after them.
 std::optional<SavedSetup> ReadSetupFile(const std::string& path);
 
 // Writes the saved setup for `entries` in platform order, replacing the file whole (ReplaceFile:
