@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <vector>
+
+#include "platform/file_replace.h"
+#include "platform/regular_file_read.h"
 
 namespace torva::platform {
 namespace {
@@ -33,15 +34,33 @@ bool IsComment(const std::string& line) {
   return line.empty() || line.front() == '#' || line.front() == ';';
 }
 
-bool Storable(const std::string& text, bool isName) {
-  if (text.find_first_of("\r\n") != std::string::npos) return false;
-  if (isName && (text.empty() || text.find_first_of("=]") != std::string::npos)) return false;
-  return true;
+bool HasLineBreak(const std::string& text) {
+  return text.find_first_of("\r\n") != std::string::npos;
 }
 
-std::vector<std::string> ReadLines(const std::string& path) {
+// A key is stored as the line "[key]" and read back as everything between the brackets.
+bool StorableKey(const std::string& key) {
+  return !key.empty() && !HasLineBreak(key) && key.find(']') == std::string::npos;
+}
+
+// A name is stored as the start of the line "name=value" and read back up to the first '='; the
+// line must read neither as a comment nor, whatever the value, as a section.
+bool StorableName(const std::string& name) {
+  return !name.empty() && !HasLineBreak(name) && name.find('=') == std::string::npos &&
+         name.front() != '#' && name.front() != ';' && name.front() != '[';
+}
+
+// A value is read back as the rest of its line.
+bool StorableValue(const std::string& value) { return !HasLineBreak(value); }
+
+// The lines of the file; nothing when it exists but cannot be read (then it must not be
+// rewritten: what it holds is unknown). A missing file has no lines.
+std::optional<std::vector<std::string>> ReadLines(const std::string& path) {
+  const FileRead file = ReadRegularFile(path, kMaxSettingsFileBytes);
+  if (file.status == FileReadStatus::kMissing) return std::vector<std::string>{};
+  if (!file.Read()) return std::nullopt;
   std::vector<std::string> lines;
-  std::ifstream in(path, std::ios::binary);
+  std::istringstream in(file.bytes);
   for (std::string line; std::getline(in, line);) lines.push_back(StripLineEnd(line));
   return lines;
 }
@@ -55,8 +74,10 @@ SettingsStore SettingsStore::Machine() {
 
 std::optional<std::string> SettingsStore::Read(const std::string& key,
                                                const std::string& name) const {
+  const std::optional<std::vector<std::string>> lines = ReadLines(path_);
+  if (!lines) return std::nullopt;
   bool inKey = false;
-  for (const std::string& line : ReadLines(path_)) {
+  for (const std::string& line : *lines) {
     if (IsSection(line)) {
       inKey = SameName(line.substr(1, line.size() - 2), key);
     } else if (inKey && !IsComment(line)) {
@@ -70,9 +91,11 @@ std::optional<std::string> SettingsStore::Read(const std::string& key,
 
 bool SettingsStore::Write(const std::string& key, const std::string& name,
                           const std::string& value) const {
-  if (!Storable(key, true) || !Storable(name, true) || !Storable(value, false)) return false;
+  if (!StorableKey(key) || !StorableName(name) || !StorableValue(value)) return false;
 
-  std::vector<std::string> lines = ReadLines(path_);
+  std::optional<std::vector<std::string>> read = ReadLines(path_);
+  if (!read) return false;
+  std::vector<std::string>& lines = *read;
   const std::string entry = name + "=" + value;
   bool inKey = false;
   bool written = false;
@@ -107,19 +130,9 @@ bool SettingsStore::Write(const std::string& key, const std::string& name,
   std::error_code error;
   const std::filesystem::path target(path_);
   if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), error);
-  const std::string temporary = path_ + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    for (const std::string& line : lines) out << line << '\n';
-    out.flush();
-    if (!out) return false;
-  }
-  if (std::rename(temporary.c_str(), path_.c_str()) != 0) {
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
+  std::string text;
+  for (const std::string& line : lines) text += line + '\n';
+  return ReplaceFile(path_, text);
 }
 
 }  // namespace torva::platform

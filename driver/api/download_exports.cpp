@@ -3,6 +3,7 @@
 #include "driver/api/TorvaUSBDevice.h"
 #include "driver/api/selected_amplifier.h"
 #include "driver/device/amplifier_device.h"
+#include "driver/device/download_status.h"
 
 using torva::AmplifierParameterBlock;
 using torva::CThreadManager;
@@ -15,7 +16,7 @@ int fmVantorGetStatus(void) { return GetField(&AmplifierParameterBlock::smartPla
 
 int fmVantorDownloadCalFile(int /*unused*/) {
   CThreadManager* control = CurrentControl();
-  return control ? control->StartCalibrationDownload() : 0;
+  return control ? control->StartCalibrationDownload() : torva::kDownloadNoDevice;
 }
 
 int fmIsVantorDownloadComplete(void) {

@@ -19,6 +19,14 @@ std::string CurrentDirectory() {
   return WithTrailingSeparator(error ? std::string(".") : current.string());
 }
 
+// Whether the settings hold a directory value for the configuration, usable or not. An empty
+// value names nothing and counts as not recorded.
+bool DirectoryIsRecorded() {
+  const std::optional<std::string> value =
+      platform::SettingsStore::Machine().Read(kConfigurationKey, kDirectoryValueName);
+  return value && !value->empty();
+}
+
 }  // namespace
 
 std::string WithTrailingSeparator(std::string directory) {
@@ -34,8 +42,8 @@ std::optional<std::string> ReadDirectorySetting(const std::string& key) {
 }
 
 ConfigurationDirectory LocateConfigurationDirectory(const std::string& defaultDirectory) {
-  if (const auto named = ReadDirectorySetting(kConfigurationKey); named && IsDirectory(*named))
-    return {*named, true};
+  const std::optional<std::string> named = ReadDirectorySetting(kConfigurationKey);
+  if (named && IsDirectory(*named)) return {*named, true};
 
   const std::string directory = WithTrailingSeparator(defaultDirectory);
   std::error_code error;
@@ -43,7 +51,10 @@ ConfigurationDirectory LocateConfigurationDirectory(const std::string& defaultDi
   if (error || !IsDirectory(directory)) return {CurrentDirectory(), false};
 
   // Recording the default only saves the next start this work; failing to record it is harmless.
-  platform::SettingsStore::Machine().Write(kConfigurationKey, kDirectoryValueName, directory);
+  // A directory the settings name stays named even while it is missing (an unmounted volume):
+  // this run uses the default, the next one finds the named directory again once it is back.
+  if (!DirectoryIsRecorded())
+    platform::SettingsStore::Machine().Write(kConfigurationKey, kDirectoryValueName, directory);
   return {directory, true};
 }
 

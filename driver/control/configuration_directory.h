@@ -1,6 +1,7 @@
 #pragma once
 // Where the saved setup lives. The machine settings name the configuration directory; when they
-// do not (or name one that does not exist), the default directory is created and recorded there.
+// do not (or name one that does not exist), the default directory is created and used, and
+// recorded in the settings when they name none.
 
 #include <cstddef>
 #include <optional>
@@ -29,8 +30,9 @@ std::string WithTrailingSeparator(std::string directory);
 std::optional<std::string> ReadDirectorySetting(const std::string& key);
 
 // The directory named in the settings when it exists; otherwise `defaultDirectory`, created with
-// its parents and written back to the settings (a failed write is ignored). When it cannot be
-// created: not found, and the process's current directory.
+// its parents. The default is written to the settings (a failed write is ignored) only when they
+// hold no directory value: a named directory that is missing for now keeps its setting. When the
+// default cannot be created: not found, and the process's current directory.
 ConfigurationDirectory LocateConfigurationDirectory(
     const std::string& defaultDirectory = kDefaultConfigurationDirectory);
 

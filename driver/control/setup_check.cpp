@@ -69,16 +69,19 @@ void CThreadManager::RunSetupCheck() {
 
 bool CThreadManager::SaveConfiguration() {
   const int count = deviceCount_.load();
+  // The acquisition settings are those of the amplifier in slot 0, whatever its position.
   AcquisitionSettings written;
+  AmplifierParameterBlock first{};
+  if (count > 0 && CopyParameters(0, first)) {
+    written.rate = first.acquisitionRate;
+    written.runMode = first.runMode;
+    written.genlock = first.genlock;
+  }
+  const auto order = PlatformOrder();
   std::vector<SavedAmplifier> entries;
   for (int position = 0; position < count; ++position) {
     AmplifierParameterBlock parameters{};
-    if (!CopyParameters(order_[static_cast<std::size_t>(position)], parameters)) continue;
-    if (position == 0) {
-      written.rate = parameters.acquisitionRate;
-      written.runMode = parameters.runMode;
-      written.genlock = parameters.genlock;
-    }
+    if (!CopyParameters(order[static_cast<std::size_t>(position)], parameters)) continue;
     SavedAmplifier entry{};
     CopyField(entry.amplifierSerial, parameters.amplifierSerial, sizeof parameters.amplifierSerial);
     CopyField(entry.amplifierModel, parameters.amplifierModel, sizeof parameters.amplifierModel);

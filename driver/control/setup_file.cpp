@@ -1,11 +1,13 @@
 #include "driver/control/setup_file.h"
 
 #include <algorithm>
-#include <fstream>
 #include <limits>
 #include <locale>
+#include <sstream>
 
 #include "driver/control/control_limits.h"
+#include "platform/file_replace.h"
+#include "platform/regular_file_read.h"
 
 namespace torva {
 namespace {
@@ -51,8 +53,9 @@ std::string FieldText(const char (&field)[Bytes]) {
 }  // namespace
 
 std::optional<SavedSetup> ReadSetupFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
+  const platform::FileRead file = platform::ReadRegularFile(path, kMaxSetupFileBytes);
+  if (!file.Read()) return std::nullopt;
+  std::istringstream in(file.bytes);
   in.imbue(std::locale::classic());  // plain decimal whatever the process's locale
 
   SavedSetup setup;
@@ -76,8 +79,7 @@ std::optional<SavedSetup> ReadSetupFile(const std::string& path) {
 bool WriteSetupFile(const std::string& path, std::int32_t rate, std::int32_t runMode,
                     std::int32_t genlock, const std::vector<SavedAmplifier>& entries) {
   if (entries.size() > static_cast<std::size_t>(kMaxAmplifiers)) return false;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
+  std::ostringstream out;
   out.imbue(std::locale::classic());  // no digit grouping whatever the process's locale
 
   out << kSetupFileVersion << kLineEnd << entries.size() << kLineEnd << rate << kLineEnd << runMode
@@ -87,8 +89,7 @@ bool WriteSetupFile(const std::string& path, std::int32_t rate, std::int32_t run
         << kLineEnd << FieldText(entry.platformSerial) << kLineEnd << FieldText(entry.platformModel)
         << kLineEnd;
   }
-  out.close();
-  return !out.fail();
+  return platform::ReplaceFile(path, out.str());
 }
 
 }  // namespace torva

@@ -22,6 +22,8 @@ inline constexpr std::int32_t kSetupFileVersion = 101;
 inline constexpr std::size_t kSerialFieldBytes = 16;
 inline constexpr std::size_t kModelFieldBytes = 16;
 inline constexpr std::size_t kPlatformModelFieldBytes = 28;
+// A saved setup of the most amplifiers is a few kilobytes; a larger file is not one.
+inline constexpr std::uint64_t kMaxSetupFileBytes = 1024 * 1024;
 
 #pragma pack(push, 1)
 // One amplifier of the saved setup. NUL-padded text; a value that fills its field has no NUL.
@@ -49,14 +51,18 @@ struct SavedSetup {
   std::vector<SavedAmplifier> entries;
 };
 
-// Reads the saved setup; nothing when the file cannot be opened. CR LF and LF line ends read
-// alike. A value longer than its field is cut and the rest of its line skipped. Header numbers
-// that are missing or unreadable keep their defaults, and no amplifier text is read after them.
+// Reads the saved setup; nothing when there is no regular file at `path` or it cannot be read
+// whole (no permission, a read error, larger than kMaxSetupFileBytes). It is opened so that a
+// FIFO there cannot block the reader. CR LF and LF line ends read alike. A value longer than its
+// field is cut and the rest of its line skipped. Header numbers that are missing or unreadable
+// keep their defaults, and no amplifier text is read after them.
 std::optional<SavedSetup> ReadSetupFile(const std::string& path);
 
-// Writes (creating or truncating) the saved setup for `entries` in platform order. Each text is
-// written up to its first NUL, its first line break or its field's length. False when the file
-// cannot be written, or when there are more than kMaxAmplifiers entries (nothing is written then).
+// Writes the saved setup for `entries` in platform order, replacing the file whole (ReplaceFile:
+// a failed write leaves the previous file as it was, an existing file keeps its owner and mode).
+// Each text is written up to its first NUL, its first line break or its field's length. False
+// when the file cannot be written, or when there are more than kMaxAmplifiers entries (nothing
+// is written then).
 bool WriteSetupFile(const std::string& path, std::int32_t rate, std::int32_t runMode,
                     std::int32_t genlock, const std::vector<SavedAmplifier>& entries);
 

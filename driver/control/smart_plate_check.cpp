@@ -6,6 +6,7 @@
 #include "driver/control/thread_manager.h"
 #include "driver/device/amplifier_device.h"
 #include "driver/device/calibration_file.h"
+#include "driver/device/download_status.h"
 #include "driver/device/parameter_rules.h"
 
 namespace torva {
@@ -17,14 +18,13 @@ constexpr std::int32_t kCalibrationMissing = 3;
 constexpr std::int32_t kCalibrationOutdated = 4;
 constexpr std::int32_t kMemoryFault = 5;
 
-// Return codes of a download request.
-enum DownloadRequestResult : int {
-  kDownloadStarted = 0,
-  kNoDevice = 1,
-  kNotASmartPlate = 2,
-  kNoCalibrationFile = 3,
-  kFileForAnotherPlate = 4,
-};
+// The calibration file of a plate in `directory`; nothing when there is no directory or the
+// plate's serial names no file.
+std::optional<std::string> PlateFilePath(const std::optional<std::string>& directory,
+                                         const AmplifierParameterBlock& parameters) {
+  if (!directory) return std::nullopt;
+  return CalibrationFilePath(*directory, parameters.platformSerial);
+}
 
 }  // namespace
 
@@ -44,10 +44,12 @@ int CThreadManager::RunSmartPlateCheck() {
       checkList_[static_cast<std::size_t>(listed++)] = slot;
       device->SetDownloadStatus(kDownloadComplete);
     } else if (needsDownload) {
-      std::optional<std::string> path;
-      if (directory) path = CalibrationFilePath(*directory, parameters.platformSerial);
-      std::optional<std::int32_t> fileType = path ? ReadFileProductType(*path) : std::nullopt;
-      if (fileType && *fileType > 0 && *fileType == parameters.productType) {
+      const std::optional<std::string> path = PlateFilePath(directory, parameters);
+      const std::optional<CalibrationFileStart> file =
+          path ? ReadCalibrationFileStart(*path) : std::nullopt;
+      // Only a file that is for this plate and can be loaded whole is downloaded.
+      if (file && file->loadable && file->productType > 0 &&
+          file->productType == parameters.productType) {
         device->RequestCalibrationDownload(*path);
         ++started;
       } else {
@@ -72,15 +74,15 @@ int CThreadManager::StartCalibrationDownload() {
   const int slot = selectedSlot_.load();
   CUSBDevice* device = Device(slot);
   AmplifierParameterBlock parameters{};
-  if (device == nullptr || !CopyParameters(slot, parameters)) return kNoDevice;
-  if (!IsSmartPlate(parameters.productType)) return kNotASmartPlate;
-  const std::optional<std::string> directory = ReadCalibrationDirectory();
-  if (!directory) return kNoCalibrationFile;
-  const std::optional<std::string> path = CalibrationFilePath(*directory, parameters.platformSerial);
-  if (!path) return kNoCalibrationFile;
-  const std::optional<std::int32_t> fileType = ReadFileProductType(*path);
-  if (!fileType) return kNoCalibrationFile;
-  if (*fileType != parameters.productType) return kFileForAnotherPlate;
+  if (device == nullptr || !CopyParameters(slot, parameters)) return kDownloadNoDevice;
+  if (!IsSmartPlate(parameters.productType)) return kDownloadNotASmartPlate;
+  const std::optional<std::string> path = PlateFilePath(ReadCalibrationDirectory(), parameters);
+  const std::optional<CalibrationFileStart> file =
+      path ? ReadCalibrationFileStart(*path) : std::nullopt;
+  if (!file) return kDownloadNoCalibrationFile;
+  // A file too short for its product word holds none: it is not a file for this plate.
+  if (file->productType != parameters.productType) return kDownloadFileForAnotherPlate;
+  // A file that cannot be loaded whole ends the download on the device side (status 2).
   device->RequestCalibrationDownload(*path);
   return kDownloadStarted;
 }

@@ -1,10 +1,10 @@
 #include "driver/device/calibration_file.h"
 
 #include <algorithm>
-#include <fstream>
 
 #include "driver/control/configuration_directory.h"
 #include "driver/device/crc16_arc.h"
+#include "platform/regular_file_read.h"
 
 namespace torva {
 namespace {
@@ -12,38 +12,35 @@ namespace {
 constexpr int kBitsPerByte = 8;
 constexpr std::uint16_t kByteMask = 0xFF;
 
-// Little-endian int32 from `bytes` present bytes at `data`; missing bytes count as 0.
-std::int32_t LittleEndianWord(const std::uint8_t* data, std::size_t bytes) {
+// The little-endian int32 at `data`.
+std::int32_t LittleEndianWord(const std::uint8_t* data) {
   std::uint32_t word = 0;
-  for (std::size_t i = std::min(bytes, sizeof(word)); i-- > 0;)
-    word = (word << kBitsPerByte) | data[i];
+  for (std::size_t i = sizeof(word); i-- > 0;) word = (word << kBitsPerByte) | data[i];
   return static_cast<std::int32_t>(word);
+}
+
+bool LoadableLength(std::uint64_t length) {
+  return length >= kCalibrationHeaderBytes &&
+         length <= static_cast<std::uint64_t>(kMaxCalibrationFileBytes);
 }
 
 }  // namespace
 
 std::optional<CalibrationFile> CalibrationFile::Load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) return std::nullopt;
-  const std::streamoff length = in.tellg();
-  if (length < 0 || length > kMaxCalibrationFileBytes) return std::nullopt;
-  in.seekg(0);
+  const platform::FileRead read =
+      platform::ReadRegularFile(path, static_cast<std::uint64_t>(kMaxCalibrationFileBytes));
+  if (!read.Read() || !LoadableLength(read.bytes.size())) return std::nullopt;
 
   CalibrationFile file;
-  file.fileLength_ = static_cast<std::int32_t>(length);
-  file.blockCount_ = CalibrationBlockCount(length);
+  const std::size_t bytes = read.bytes.size();
+  file.fileLength_ = static_cast<std::int32_t>(bytes);
+  file.blockCount_ = CalibrationBlockCount(file.fileLength_);
   file.stream_.assign(static_cast<std::size_t>(file.blockCount_) * kCalibrationBlockBytes, 0);
-  const auto bytes = static_cast<std::size_t>(length);
-  if (bytes > 0 &&
-      !in.read(reinterpret_cast<char*>(file.stream_.data()), static_cast<std::streamsize>(bytes)))
-    return std::nullopt;
+  std::copy(read.bytes.begin(), read.bytes.end(), file.stream_.begin());
 
   // The header comes from the file alone, before the CRC joins the stream.
-  for (int w = 0; w < kCalibrationHeaderWords; ++w) {
-    const std::size_t start = static_cast<std::size_t>(w) * sizeof(std::int32_t);
-    file.header_[w] =
-        start < bytes ? LittleEndianWord(file.stream_.data() + start, bytes - start) : 0;
-  }
+  for (int w = 0; w < kCalibrationHeaderWords; ++w)
+    file.header_[w] = LittleEndianWord(file.stream_.data() + w * sizeof(std::int32_t));
 
   file.crc_ = Crc16Arc(file.stream_.data(), bytes);
   file.stream_[bytes] = static_cast<std::uint8_t>(file.crc_ & kByteMask);
@@ -89,11 +86,14 @@ std::optional<std::string> CalibrationFilePath(const std::string& directory,
   return directory + *name;
 }
 
-std::optional<std::int32_t> ReadFileProductType(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::uint8_t word[sizeof(std::int32_t)] = {};
-  if (!in || !in.read(reinterpret_cast<char*>(word), sizeof(word))) return std::nullopt;
-  return LittleEndianWord(word, sizeof(word));
+std::optional<CalibrationFileStart> ReadCalibrationFileStart(const std::string& path) {
+  const platform::FileRead read = platform::ReadRegularFileStart(path, sizeof(std::int32_t));
+  if (!read.Read()) return std::nullopt;
+  CalibrationFileStart start;
+  if (read.bytes.size() == sizeof(std::int32_t))
+    start.productType = LittleEndianWord(reinterpret_cast<const std::uint8_t*>(read.bytes.data()));
+  start.loadable = LoadableLength(read.size);
+  return start;
 }
 
 }  // namespace torva

@@ -18,23 +18,28 @@ namespace torva {
 
 inline constexpr const char* kCalibrationKey = "SOFTWARE\\Torva\\HPS";
 inline constexpr const char* kCalibrationFileExtension = ".bcf";
-// Word 0 of the file is the product type; words 1..4 are the header words.
+// Word 0 of the file is the product type; words 1..4 are the header words. A file shorter than
+// this header cannot be downloaded.
 inline constexpr int kCalibrationHeaderWords = 5;
+inline constexpr std::size_t kCalibrationHeaderBytes = kCalibrationHeaderWords * sizeof(std::int32_t);
+// The product type of a file too short to hold one: no plate has it.
+inline constexpr std::int32_t kNoProductType = 0;
 inline constexpr std::size_t kPlatformSerialBytes = sizeof(AmplifierParameterBlock::platformSerial);
 // Larger files are refused instead of loaded; real ones are a few kilobytes.
 inline constexpr std::int64_t kMaxCalibrationFileBytes = 16 * 1024 * 1024;
 
 class CalibrationFile {
  public:
-  // Loads the file and appends its CRC. Nothing when it cannot be opened or read completely, or
-  // is larger than kMaxCalibrationFileBytes.
+  // Loads the file and appends its CRC. Nothing when it is not a regular file, cannot be opened
+  // or read completely, is shorter than its header (kCalibrationHeaderBytes) or larger than
+  // kMaxCalibrationFileBytes. Opening never blocks (a FIFO is refused, not waited on).
   static std::optional<CalibrationFile> Load(const std::string& path);
 
   std::int32_t FileLength() const { return fileLength_; }
   // 1024-byte blocks of the stream: (file length + 2) / 1024, rounded up.
   std::int32_t BlockCount() const { return blockCount_; }
-  // Word `index` (0 = product type, 1..4 = header words) as read from the file start; words the
-  // file does not reach read as 0, bytes of a partly present word beyond the file as 0.
+  // Word `index` (0 = product type, 1..4 = header words) as read from the file start; 0 for an
+  // index outside 0..kCalibrationHeaderWords-1.
   std::int32_t HeaderWord(int index) const;
   std::uint16_t Crc() const { return crc_; }
   // The 1024 bytes of block `k` of the stream; nullptr when k is not in 0..BlockCount()-1.
@@ -62,8 +67,16 @@ std::optional<std::string> CalibrationFileName(const char (&platformSerial)[kPla
 std::optional<std::string> CalibrationFilePath(const std::string& directory,
                                                const char (&platformSerial)[kPlatformSerialBytes]);
 
-// The product type a calibration file is for: its first int32. Nothing when the file cannot be
-// opened or is shorter than 4 bytes.
-std::optional<std::int32_t> ReadFileProductType(const std::string& path);
+// What the start of a calibration file tells before a download.
+struct CalibrationFileStart {
+  // The product type the file is for (its first int32); kNoProductType when the file is shorter.
+  std::int32_t productType = kNoProductType;
+  // The file holds its whole header and is not too large: CalibrationFile::Load takes it.
+  bool loadable = false;
+};
+
+// The start of the calibration file at `path`. Nothing when no regular file there can be opened
+// and read; opening never blocks.
+std::optional<CalibrationFileStart> ReadCalibrationFileStart(const std::string& path);
 
 }  // namespace torva

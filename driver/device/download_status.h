@@ -12,6 +12,15 @@ enum DownloadStatus : int {
   kDownloadPlateError = 5,      // the plate failed the download for another reason
 };
 
+// What a request to start a download returns (fmVantorDownloadCalFile).
+enum DownloadRequestResult : int {
+  kDownloadStarted = 0,
+  kDownloadNoDevice = 1,
+  kDownloadNotASmartPlate = 2,
+  kDownloadNoCalibrationFile = 3,  // no calibration directory, or no file there that can be read
+  kDownloadFileForAnotherPlate = 4,  // the file's product type is not the plate's
+};
+
 // The download status for a plate's error detail (1: version rejected, 2: CRC mismatch).
 constexpr int DownloadStatusForPlateError(int detail) {
   return detail == 1 ? kDownloadVersionRejected

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "driver/device/crc16_arc.h"
+#include "tests/support/fifo_reader_guard.h"
 #include "tests/support/scratch_directory.h"
 #include "tests/control/setup_fields.h"
 
@@ -79,24 +80,16 @@ TEST_F(CalibrationFileTest, A2047ByteFileLeavesOnlyTheCrcHighByteForTheThirdBloc
   EXPECT_EQ(Stream(*file).substr(0, bytes.size()), bytes);
 }
 
-TEST_F(CalibrationFileTest, AnEmptyFileIsOneBlockHoldingAZeroCrc) {
-  const auto file = Load("");
+TEST_F(CalibrationFileTest, AFileOfJustItsHeaderIsOneBlock) {
+  const std::string bytes = FileOfLength(kCalibrationHeaderBytes);
+  const auto file = Load(bytes);
   ASSERT_TRUE(file.has_value());
-  EXPECT_EQ(file->FileLength(), 0);
   EXPECT_EQ(file->BlockCount(), 1);
-  EXPECT_EQ(file->Crc(), 0);
-  EXPECT_EQ(Stream(*file), std::string(kCalibrationBlockBytes, '\0'));
-  for (int w = 0; w < kCalibrationHeaderWords; ++w) EXPECT_EQ(file->HeaderWord(w), 0);
-  EXPECT_EQ(file->DownloadHeader().streamLength, 2);
-}
-
-TEST_F(CalibrationFileTest, TheCrcIsTheArcCheckSumLowByteFirst) {
-  const auto file = Load("123456789");
-  ASSERT_TRUE(file.has_value());
-  EXPECT_EQ(file->Crc(), 0xBB3D);
-  EXPECT_EQ(file->Block(0)[9], 0x3D);
-  EXPECT_EQ(file->Block(0)[10], 0xBB);
-  EXPECT_EQ(file->Block(0)[11], 0);
+  EXPECT_EQ(file->HeaderWord(4), 44);
+  EXPECT_EQ(file->DownloadHeader().streamLength, 22);
+  const std::uint16_t crc = CrcOf(bytes);
+  EXPECT_EQ(Stream(*file).substr(0, 22),
+            bytes + static_cast<char>(crc & 0xFF) + static_cast<char>(crc >> 8));
 }
 
 TEST_F(CalibrationFileTest, BlocksOutsideTheStreamAreNotGiven) {
@@ -127,38 +120,26 @@ TEST_F(CalibrationFileTest, HeaderWordsGoToTheDownloadHeader) {
   EXPECT_EQ(file->HeaderWord(-1), 0);
 }
 
-TEST_F(CalibrationFileTest, AFileShorterThanTheHeaderReadsMissingBytesAsZero) {
-  // Ten bytes: words 0 and 1 whole, two bytes of word 2; the CRC follows at bytes 10 and 11 of
-  // the stream but is not part of any header word.
-  const std::string bytes = FileBytes({300, 5, 0x0201}, 0).substr(0, 10);
-  const auto file = Load(bytes);
-  ASSERT_TRUE(file.has_value());
-  EXPECT_EQ(file->BlockCount(), 1);
-  EXPECT_EQ(file->HeaderWord(0), 300);
-  EXPECT_EQ(file->HeaderWord(1), 5);
-  EXPECT_EQ(file->HeaderWord(2), 0x0201);
-  EXPECT_EQ(file->HeaderWord(3), 0);
-  EXPECT_EQ(file->HeaderWord(4), 0);
-  EXPECT_EQ(file->Block(0)[10], CrcOf(bytes) & 0xFF);
-  EXPECT_EQ(file->DownloadHeader().streamLength, 12);
-}
-
-TEST_F(CalibrationFileTest, AOneByteFileLoads) {
-  const auto file = Load("\x2C");
-  ASSERT_TRUE(file.has_value());
-  EXPECT_EQ(file->HeaderWord(0), 0x2C);
-  EXPECT_EQ(file->HeaderWord(1), 0);
-}
-
 // --- Files that are refused ---------------------------------------------------------------------
 
 TEST_F(CalibrationFileTest, AMissingFileIsNotLoaded) {
   EXPECT_FALSE(CalibrationFile::Load(Path("absent.bcf")).has_value());
 }
 
-TEST_F(CalibrationFileTest, ADirectoryIsNotLoaded) {
+TEST_F(CalibrationFileTest, WhatIsNotARegularFileIsRefusedWithoutWaiting) {
   std::filesystem::create_directories(Path("folder.bcf"));
-  EXPECT_FALSE(CalibrationFile::Load(Path("folder.bcf")).has_value());
+  ASSERT_TRUE(testing::MakeFifo(Path("fifo.bcf")));
+  for (const std::string& path : {Path("folder.bcf"), Path("fifo.bcf")}) {
+    SCOPED_TRACE(path);
+    bool loaded = true;
+    bool started = true;
+    EXPECT_TRUE(testing::ReturnsWithoutAWriter(Path("fifo.bcf"), [&] {
+      loaded = CalibrationFile::Load(path).has_value();
+      started = ReadCalibrationFileStart(path).has_value();
+    }));
+    EXPECT_FALSE(loaded);
+    EXPECT_FALSE(started);
+  }
 }
 
 TEST_F(CalibrationFileTest, AnAbsurdlyLargeFileIsRefusedBeforeAllocating) {
@@ -170,17 +151,31 @@ TEST_F(CalibrationFileTest, AnAbsurdlyLargeFileIsRefusedBeforeAllocating) {
 
 // --- Product type of a file ---------------------------------------------------------------------
 
-TEST_F(CalibrationFileTest, TheProductTypeIsTheFirstWord) {
-  WriteFile(Path("a.bcf"), FileBytes({300, 1}, 10));
-  EXPECT_EQ(ReadFileProductType(Path("a.bcf")), 300);
-  WriteFile(Path("b.bcf"), FileBytes({-5}, 0));
-  EXPECT_EQ(ReadFileProductType(Path("b.bcf")), -5);
-}
-
-TEST_F(CalibrationFileTest, NoProductTypeFromAShortOrMissingFile) {
-  WriteFile(Path("short.bcf"), std::string("\x2C\x01\x00", 3));
-  EXPECT_FALSE(ReadFileProductType(Path("short.bcf")).has_value());
-  EXPECT_FALSE(ReadFileProductType(Path("absent.bcf")).has_value());
+TEST_F(CalibrationFileTest, TheStartTellsTheProductTypeAndWhetherTheFileLoads) {
+  struct Case {
+    std::string bytes;
+    std::int32_t productType;
+    bool loadable;
+  };
+  const std::vector<Case> cases = {
+      {FileBytes({300, 1, 2, 3, 4}, 10), 300, true},
+      {FileOfLength(kCalibrationHeaderBytes), 300, true},
+      {FileOfLength(kCalibrationHeaderBytes - 1), 300, false},
+      {FileOfLength(12), 300, false},
+      {FileBytes({-5}, 0), -5, false},
+      {std::string("\x2C\x01\x00", 3), kNoProductType, false},
+      {"", kNoProductType, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bytes.size());
+    WriteFile(Path("a.bcf"), c.bytes);
+    const std::optional<CalibrationFileStart> start = ReadCalibrationFileStart(Path("a.bcf"));
+    ASSERT_TRUE(start.has_value());
+    EXPECT_EQ(start->productType, c.productType);
+    EXPECT_EQ(start->loadable, c.loadable);
+    EXPECT_EQ(CalibrationFile::Load(Path("a.bcf")).has_value(), c.loadable);
+  }
+  EXPECT_FALSE(ReadCalibrationFileStart(Path("absent.bcf")).has_value());
 }
 
 // --- Calibration directory and file name --------------------------------------------------------

@@ -46,13 +46,18 @@ TEST_F(ConfigurationDirectoryTest, WithoutASettingTheDefaultIsCreatedAndRecorded
   EXPECT_EQ(Recorded(), defaultDirectory);
 }
 
-TEST_F(ConfigurationDirectoryTest, ANamedDirectoryThatIsGoneIsReplacedByTheDefault) {
-  ASSERT_TRUE(Settings().Write(kConfigurationKey, kDirectoryValueName, Path("gone/")));
+TEST_F(ConfigurationDirectoryTest, ANamedDirectoryMissingForNowKeepsItsSettingForTheNextStart) {
+  // An unmounted volume: this start uses the default, the setting is left for the next one.
+  ASSERT_TRUE(Settings().Write(kConfigurationKey, kDirectoryValueName, Path("volume/cfg/")));
   const ConfigurationDirectory located = LocateConfigurationDirectory(Path("default"));
   EXPECT_TRUE(located.found);
   EXPECT_EQ(located.path, Path("default") + "/");
-  EXPECT_EQ(Recorded(), Path("default") + "/");
-  EXPECT_FALSE(std::filesystem::exists(Path("gone")));
+  EXPECT_TRUE(std::filesystem::is_directory(Path("default")));
+  EXPECT_EQ(Recorded(), Path("volume/cfg/"));
+  EXPECT_FALSE(std::filesystem::exists(Path("volume")));
+
+  std::filesystem::create_directories(Path("volume/cfg"));  // mounted again
+  EXPECT_EQ(LocateConfigurationDirectory(Path("default")).path, Path("volume/cfg/"));
 }
 
 TEST_F(ConfigurationDirectoryTest, AnExistingDefaultIsUsedAndRecorded) {
@@ -89,11 +94,14 @@ TEST_F(ConfigurationDirectoryTest, AValueTooLongForItsBufferCountsAsMissing) {
 
   EXPECT_FALSE(ReadDirectorySetting(kConfigurationKey).has_value());
   EXPECT_EQ(LocateConfigurationDirectory(Path("default/")).path, Path("default/"));
+  EXPECT_EQ(Recorded(), longDirectory);  // recorded by someone: not ours to replace
 }
 
 TEST_F(ConfigurationDirectoryTest, AnEmptyValueCountsAsMissing) {
   ASSERT_TRUE(Settings().Write(kConfigurationKey, kDirectoryValueName, ""));
   EXPECT_FALSE(ReadDirectorySetting(kConfigurationKey).has_value());
+  EXPECT_EQ(LocateConfigurationDirectory(Path("default/")).path, Path("default/"));
+  EXPECT_EQ(Recorded(), Path("default/"));
 }
 
 TEST(ConfigurationDirectoryPathTest, TrailingSeparatorIsAddedOnce) {

@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <locale>
 #include <string>
 #include <vector>
 
+#include "tests/support/fifo_reader_guard.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/scratch_directory.h"
 #include "tests/control/setup_fields.h"
 
@@ -112,6 +115,23 @@ TEST_F(SetupFileTest, MoreAmplifiersThanTheLibraryServesAreNotWritten) {
   EXPECT_FALSE(std::filesystem::exists(File()));
 }
 
+TEST_F(SetupFileTest, AWriteThatFailsPartWayKeepsTheSavedSetup) {
+  const std::string saved = "101\r\n1\r\n1000\r\n0\r\n0\r\nA\r\nM\r\nP\r\nPM\r\n";
+  WriteFile(File(), saved);
+  const std::vector<SavedAmplifier> entries(3, Saved("SERIAL-NUMBER"));
+  bool written = true;
+  {
+    testing::FileSizeLimit limit(saved.size() + 8);  // the new setup needs more than that
+    ASSERT_TRUE(limit.Applied());
+    written = WriteSetupFile(File(), 1000, 0, 0, entries);
+  }
+  EXPECT_FALSE(written);
+  EXPECT_EQ(ReadFile(File()), saved);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory_),
+                          std::filesystem::directory_iterator()),
+            1);  // the setup alone: no temporary file left
+}
+
 TEST_F(SetupFileTest, AFileThatCannotBeCreatedFails) {
   EXPECT_FALSE(WriteSetupFile(Path("missing-directory/") + kSetupFileName, 1000, 0, 0, {}));
 }
@@ -131,7 +151,18 @@ TEST_F(SetupFileTest, NumbersAreWrittenAndReadPlainInAnyLocale) {
 
 // --- Reading ------------------------------------------------------------------------------------
 
-TEST_F(SetupFileTest, AMissingFileIsNotFound) { EXPECT_FALSE(ReadSetupFile(File()).has_value()); }
+TEST_F(SetupFileTest, AMissingFileOrOneThatCannotBeReadIsNotFound) {
+  EXPECT_FALSE(ReadSetupFile(File()).has_value());
+
+  std::filesystem::create_directories(File());
+  EXPECT_FALSE(ReadSetupFile(File()).has_value());
+  std::filesystem::remove(File());
+
+  ASSERT_TRUE(testing::MakeFifo(File()));
+  std::optional<SavedSetup> fromFifo;
+  EXPECT_TRUE(testing::ReturnsWithoutAWriter(File(), [&] { fromFifo = ReadSetupFile(File()); }));
+  EXPECT_FALSE(fromFifo.has_value());
+}
 
 TEST_F(SetupFileTest, LineFeedOnlyFilesReadLikeCrLfFiles) {
   const std::string crLf =

@@ -133,6 +133,19 @@ TEST_F(SetupCheck, LineFeedFilesAndSixteenCharacterSerialsMatch) {
   EXPECT_THAT(Order(), ElementsAre(1, 0));
 }
 
+TEST_F(SetupCheck, TheSavedSettingsAreThoseOfTheAmplifierInSlotZero) {
+  sim::AmplifierDescription slow = a_;
+  slow.acquisitionRate = 500;
+  sim::AmplifierDescription fast = b_;
+  fast.acquisitionRate = 2000;
+  BringUpAndCheck({slow, fast});
+  int swap[2] = {1, 0};
+  fmDLLSetPlatformOrder(swap);
+  ASSERT_THAT(Order(), ElementsAre(1, 0));
+  ASSERT_EQ(fmDLLSaveConfiguration(), 1);
+  EXPECT_EQ(ReadFile(SetupFile()).rfind("101\r\n2\r\n500\r\n", 0), 0u) << ReadFile(SetupFile());
+}
+
 TEST_F(SetupCheck, ASaveThatCannotBeWrittenFailsWithItsMessage) {
   BringUpAndCheck({a_});
   std::filesystem::remove_all(ConfigurationDirectory());
@@ -266,24 +279,48 @@ TEST_F(CalibrationDownload, ACorruptedByteEndsWithACrcMismatch) {
 
 TEST_F(CalibrationDownload, ARejectedVersionEndsWithStatusThree) {
   const auto plate = SmartPlate(0, 300, kNeedsDownload);
-  WriteCalibration(plate, 300, 10);
+  WriteCalibration(plate, 300, 100);
   Install({plate});
   Amplifier(0).SetRejectCalibrationVersion(true);
   Initialise();
   EXPECT_EQ(fmIsVantorDownloadComplete(), 3);
 }
 
-TEST_F(CalibrationDownload, ARequestedDownloadOfAShortFileCompletes) {
+TEST(CalibrationDownloadWithoutLibrary, NoLibraryMeansNoDevice) {
+  EXPECT_EQ(fmVantorDownloadCalFile(0), 1);
+}
+
+TEST_F(CalibrationDownload, ThePlateCheckListsAFileShorterThanItsHeader) {
+  const auto plate = SmartPlate(0, 300, kNeedsDownload);
+  WriteCalibration(plate, 300, 12);  // the right product type, but no whole header
+  BringUp({plate});
+  EXPECT_EQ(fmIsVantorDownloadComplete(), 2);
+  int listed[25];
+  ASSERT_EQ(fmBroadcastCheckVantor(listed), 1);
+  EXPECT_EQ(listed[0], 0);
+  EXPECT_TRUE(Amplifier(0).ReceivedCalibration().empty());
+}
+
+TEST_F(CalibrationDownload, ARequestedDownloadNeedsAFileHoldingItsWholeHeader) {
   const auto plate = SmartPlate(0, 300, kCalibrated);
   BringUp({plate});
-  WriteCalibration(plate, 300, 0);
-  // An empty file has no product type: it cannot be a file for this plate.
-  EXPECT_EQ(fmVantorDownloadCalFile(0), 3);
-  WriteCalibration(plate, 300, 8);  // product type and version only
+  // Too short for the product word: not a file for this plate.
+  for (std::size_t bytes : {0, 3}) {
+    WriteCalibration(plate, 300, bytes);
+    EXPECT_EQ(fmVantorDownloadCalFile(0), 4) << bytes << " bytes";
+  }
+  // The product word but not the whole header: the device cannot load it.
+  WriteCalibration(plate, 300, 12);
+  ASSERT_EQ(fmVantorDownloadCalFile(0), 0);
+  ASSERT_TRUE(WaitUntil([] { return fmIsVantorDownloadComplete() != 0; }));
+  EXPECT_EQ(fmIsVantorDownloadComplete(), 2);
+  EXPECT_TRUE(Amplifier(0).ReceivedCalibration().empty());
+
+  WriteCalibration(plate, 300, 20);  // the header alone
   ASSERT_EQ(fmVantorDownloadCalFile(0), 0);
   ASSERT_TRUE(WaitUntil([] { return fmIsVantorDownloadComplete() != 0; }));
   EXPECT_EQ(fmIsVantorDownloadComplete(), 1);
-  EXPECT_EQ(Amplifier(0).ReceivedCalibration().size(), 10u);
+  EXPECT_EQ(Amplifier(0).ReceivedCalibration().size(), 22u);
 }
 
 }  // namespace

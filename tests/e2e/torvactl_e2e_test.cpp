@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -215,6 +216,32 @@ TEST_F(UsbfsTorvactl, StreamSaysSoAndFailsWhenEveryAmplifierDeclinesTheStart) {
   ASSERT_TRUE(run.exit.finished);  // well before the 30 s asked for
   EXPECT_EQ(run.exit.status, 1);
   EXPECT_NE(run.err.find("torvactl: no amplifier started"), std::string::npos) << run.err;
+}
+
+TEST_F(UsbfsTorvactl, SaveConfigWithNoAmplifiersKeepsASavedSetupUnlessForced) {
+  std::filesystem::create_directories(Path("cfg"));
+  ASSERT_TRUE(Settings().Write("SOFTWARE\\Torva\\CFG", "Path", Path("cfg/")));
+  const std::string setup = Path("cfg/TorvaUsbSetup.cfg");
+  const std::string saved =
+      "101\r\n2\r\n1000\r\n0\r\n0\r\n"
+      "TA601201\r\nTA-6\r\nP1\r\nTP4060\r\nTA601202\r\nTA-6\r\nP2\r\nTP4060\r\n";
+  std::ofstream(setup, std::ios::binary) << saved;
+  // A mistyped amplifier list: the library finds no amplifiers.
+  ::setenv("TORVA_SIMULATE", "tow", 1);
+  const CommandRun kept = Run({kTorvactl, "save-config"});
+  const std::string afterKept = ReadFile(setup);
+  const CommandRun forced = Run({kTorvactl, "save-config", "--force"});
+  ::unsetenv("TORVA_SIMULATE");
+
+  ASSERT_TRUE(kept.exit.finished);
+  EXPECT_EQ(kept.exit.status, 1);
+  EXPECT_NE(kept.err.find("no amplifiers found; the saved setup lists 2 and was kept"),
+            std::string::npos)
+      << kept.err;
+  EXPECT_EQ(afterKept, saved);
+  ASSERT_TRUE(forced.exit.finished);
+  EXPECT_EQ(forced.exit.status, 0) << forced.err;
+  EXPECT_EQ(ReadFile(setup), "101\r\n0\r\n1000\r\n0\r\n0\r\n");
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Commands around the saved setup and smart plates.
 //   torvactl setup-check            the setup check's status and message
-//   torvactl save-config            saves the amplifiers in their current order
+//   torvactl save-config [--force]  saves the amplifiers in their current order; with no
+//                                   amplifiers found it keeps a saved setup that lists some
+//                                   unless --force is given
 //   torvactl download-cal <position>  downloads a plate's calibration file, showing progress
 
 #include <chrono>
@@ -9,6 +11,8 @@
 #include <thread>
 
 #include "driver/api/TorvaUSBDevice.h"
+#include "driver/control/configuration_directory.h"
+#include "driver/control/setup_file.h"
 #include "tools/torvactl/command.h"
 #include "tools/torvactl/command_line.h"
 #include "tools/torvactl/library_session.h"
@@ -54,6 +58,16 @@ const char* DownloadRefusalText(int result) {
   }
 }
 
+// How many amplifiers the saved setup lists (its count as written, even when corrupt); 0 when
+// there is none. The directory is the one the library located when it was initialised.
+int SavedAmplifierCount() {
+  const torva::ConfigurationDirectory directory = torva::LocateConfigurationDirectory();
+  if (!directory.found) return 0;
+  const std::optional<torva::SavedSetup> saved =
+      torva::ReadSetupFile(directory.path + torva::kSetupFileName);
+  return saved ? saved->count : 0;
+}
+
 }  // namespace
 
 int RunSetupCheck(const std::vector<std::string>& arguments) {
@@ -72,9 +86,24 @@ int RunSetupCheck(const std::vector<std::string>& arguments) {
 }
 
 int RunSaveConfig(const std::vector<std::string>& arguments) {
-  if (const auto status = ParseNoArguments("torvactl save-config", arguments)) return *status;
+  bool force = false;
+  boost::program_options::options_description description("torvactl save-config [--force]");
+  description.add_options()("force", boost::program_options::bool_switch(&force),
+                            "save even when no amplifier was found and the saved setup lists some");
+  if (const auto status = ParseCommandLine(description, arguments)) return *status;
   LibrarySession session;
   if (!session.Ready()) return ReportNotReady();
+  // No amplifiers usually means a wrong environment (a mistyped TORVA_SIMULATE, an unplugged
+  // hub), not a wish to forget the setup.
+  if (fmDLLGetDeviceCount() == 0 && !force) {
+    if (const int saved = SavedAmplifierCount(); saved != 0) {
+      std::fprintf(stderr,
+                   "torvactl: no amplifiers found; the saved setup lists %d and was kept (use "
+                   "--force to replace it with an empty one)\n",
+                   saved);
+      return 1;
+    }
+  }
   if (fmDLLSaveConfiguration() != 1) {
     char error[TORVA_ERROR_TEXT_BYTES] = {};
     fmDLLGetError(error);
