@@ -2,6 +2,7 @@
 // What the benchmark programs share: bringing the library up on emulated amplifiers, process CPU
 // time, waiting for frames on the data-ready message.
 
+#include <sys/resource.h>
 #include <time.h>
 
 #include <chrono>
@@ -16,6 +17,30 @@
 #include "platform/thread_messages.h"
 
 namespace torva::bench {
+
+// The process's user and system CPU time and its context switches (each wake-up of a sleeping
+// thread is one), ended threads included.
+struct ProcessUsage {
+  double userSeconds = 0;
+  double systemSeconds = 0;
+  long long contextSwitches = 0;
+
+  static ProcessUsage Now() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    ProcessUsage now;
+    now.userSeconds = static_cast<double>(usage.ru_utime.tv_sec) +
+                      static_cast<double>(usage.ru_utime.tv_usec) * 1e-6;
+    now.systemSeconds = static_cast<double>(usage.ru_stime.tv_sec) +
+                        static_cast<double>(usage.ru_stime.tv_usec) * 1e-6;
+    now.contextSwitches = usage.ru_nvcsw + usage.ru_nivcsw;
+    return now;
+  }
+  ProcessUsage operator-(const ProcessUsage& earlier) const {
+    return {userSeconds - earlier.userSeconds, systemSeconds - earlier.systemSeconds,
+            contextSwitches - earlier.contextSwitches};
+  }
+};
 
 inline double ProcessCpuSeconds() {
   timespec used{};

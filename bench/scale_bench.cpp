@@ -1,6 +1,7 @@
 // 25 emulated amplifiers at 3000 samples/s, the consumer draining frames on the data-ready
 // message: prints dropped samples, ring overruns, rows whose amplifiers disagree, counter gaps
-// and the process's CPU time per second of capture.
+// the process's CPU time per second of capture (user and system apart) and its wake-ups per
+// packet (context switches of all threads over the amplifier packets received).
 //   bench_scale [seconds=60] [amplifiers=25] [rate=3000]
 
 #include <cstdio>
@@ -20,7 +21,7 @@ int main(int argc, char** argv) {
   if (!bench::PrepareStreaming(amplifiers, rate)) return 1;
   CThreadManager& control = *CUSBManager::Instance().Control();
 
-  const double cpuBefore = bench::ProcessCpuSeconds();
+  const bench::ProcessUsage usageBefore = bench::ProcessUsage::Now();
   const auto begin = std::chrono::steady_clock::now();
   const auto end = begin + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                std::chrono::duration<double>(seconds));
@@ -48,7 +49,9 @@ int main(int argc, char** argv) {
   }
   fmBroadcastStop();
   const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-  const double cpu = bench::ProcessCpuSeconds() - cpuBefore;
+  const bench::ProcessUsage used = bench::ProcessUsage::Now() - usageBefore;
+  const double cpu = used.userSeconds + used.systemSeconds;
+  const double packets = static_cast<double>(frames) * amplifiers;
   const int dropped = fmDLLGetDroppedDataCount();
   const int overruns = control.Assembler().Ring().Overruns();
   const double expectedFrames = elapsed * rate / 16.0;
@@ -61,6 +64,10 @@ int main(int argc, char** argv) {
   std::printf("counter gaps           %lld\n", gaps);
   std::printf("CPU per second         %.3f s (%.1f%% of one core)\n", cpu / elapsed,
               100.0 * cpu / elapsed);
+  std::printf("  user / system        %.2f s / %.2f s\n", used.userSeconds, used.systemSeconds);
+  std::printf("wake-ups per packet    %.2f (%lld context switches, %.0f packets)\n",
+              packets > 0 ? static_cast<double>(used.contextSwitches) / packets : 0.0,
+              used.contextSwitches, packets);
   bench::ShutDown();
   return dropped == 0 && overruns == 0 && misalignedRows == 0 && gaps == 0 ? 0 : 1;
 }
