@@ -28,7 +28,17 @@ void CalibrationReceiver::Begin(const CalibrationDownloadHeader& header) {
 }
 
 bool CalibrationReceiver::ReceiveBlock(const std::uint8_t* block, std::size_t bytes) {
-  if (state_ != PlateDownloadState::kReady || busyLeft_ > 0 || staysBusy_ || block == nullptr) {
+  if (block == nullptr) return false;
+  if (storesEveryBlock_) {
+    // This plate stores whatever arrives, busy or not; a block after the last one makes the
+    // stored stream longer than announced, which the plate reports as a CRC mismatch.
+    if (state_ == PlateDownloadState::kDone) {
+      ++blocksReceived_;
+      Fail(PlateErrorDetail::kCrcMismatch);
+      return true;
+    }
+    if (state_ != PlateDownloadState::kReady) return false;
+  } else if (state_ != PlateDownloadState::kReady || busyLeft_ > 0 || staysBusy_) {
     return false;
   }
   const std::size_t remaining = static_cast<std::size_t>(streamLength_) - received_.size();

@@ -36,6 +36,9 @@ class CalibrationReceiver {
   void SetBusyQueriesPerBlock(int queries) { busyQueriesPerBlock_ = queries < 0 ? 0 : queries; }
   void SetStaysBusy(bool staysBusy) { staysBusy_ = staysBusy; }
   void SetRejectVersion(bool reject) { rejectVersion_ = reject; }
+  // The plate acknowledges and stores every block it receives, in arrival order, even while it
+  // reports busy: a block sent twice ends the download with a CRC mismatch.
+  void SetStoresEveryBlock(bool stores) { storesEveryBlock_ = stores; }
   // Flips one bit of the stream byte at `offset` as it arrives (a transmission error).
   void CorruptByteAt(std::int32_t offset) { corruptOffset_ = offset; }
 
@@ -53,6 +56,7 @@ class CalibrationReceiver {
   int busyQueriesPerBlock_ = 2;
   bool staysBusy_ = false;
   bool rejectVersion_ = false;
+  bool storesEveryBlock_ = false;
   std::int32_t corruptOffset_ = -1;
   std::vector<std::uint8_t> received_;
 };

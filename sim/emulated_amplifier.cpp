@@ -106,7 +106,9 @@ TransferResult EmulatedAmplifier::VendorOut(const SetupPacket& setup, const std:
                                             std::size_t length, SteadyTime now) {
   const bool commandRequest =
       setup.request == kCommandRequest || setup.request == kReadBackRequest;
-  if (!description_.speaksAmplifierProtocol || !commandRequest) {
+  // Command requests carry wValue 0 and wIndex 0; anything else is not a request it knows.
+  if (!description_.speaksAmplifierProtocol || !commandRequest || setup.value != 0 ||
+      setup.index != 0) {
     return Failed(TransferStatus::kStall);
   }
   const CommandEffect effect = firmware_.Execute(setup.request, data, length, ReadingAt(now));
@@ -164,7 +166,8 @@ TransferResult EmulatedAmplifier::ControlIn(const SetupPacket& setup, std::uint8
   } else if ((setup.requestType & kRequestKindMask) == kStandardKind) {
     result = StandardIn(setup, data, limit);
   } else if (setup.requestType == kVendorInRequestType && description_.speaksAmplifierProtocol &&
-             (setup.request == kReplyRequest || setup.request == kConfirmReplyRequest)) {
+             (setup.request == kReplyRequest || setup.request == kConfirmReplyRequest) &&
+             setup.value == 0 && setup.index == 0) {
     // A held reply also ends when the host aborts the control pipe, as a pending request does.
     const std::uint64_t aborts = aborts_[kControlEndpoint];
     changed_.wait_for(lock, kHeldReplyLimit, [&] {
@@ -244,6 +247,10 @@ BulkPoll EmulatedAmplifier::PollLocked(std::uint8_t endpoint, std::uint8_t* buff
   schedule_.Advance();
   ++packetsSent_;
   poll.result = Done(kStreamingPacketBytes);
+  if (shortPending_ > 0) {
+    --shortPending_;
+    poll.result.bytes = shortBytes_;
+  }
   return poll;
 }
 
@@ -421,6 +428,11 @@ std::vector<std::uint8_t> EmulatedAmplifier::ReceivedCalibration() const {
   return firmware_.Calibration().Received();
 }
 
+std::vector<std::uint8_t> EmulatedAmplifier::BootImage() const {
+  Lock lock(mutex_);
+  return firmware_.BootImage();
+}
+
 int EmulatedAmplifier::BlinkCount() const {
   Lock lock(mutex_);
   return firmware_.BlinkCount();
@@ -459,6 +471,11 @@ void EmulatedAmplifier::SetPlateBusyQueries(int queries) {
   firmware_.Calibration().SetBusyQueriesPerBlock(queries);
 }
 
+void EmulatedAmplifier::SetPlateStoresEveryBlock(bool stores) {
+  Lock lock(mutex_);
+  firmware_.Calibration().SetStoresEveryBlock(stores);
+}
+
 void EmulatedAmplifier::SetRejectCalibrationVersion(bool reject) {
   Lock lock(mutex_);
   firmware_.Calibration().SetRejectVersion(reject);
@@ -481,6 +498,12 @@ void EmulatedAmplifier::DropPackets(int packets) {
   Lock lock(mutex_);
   if (packets > 0) dropsPending_ += packets;
   changed_.notify_all();
+}
+
+void EmulatedAmplifier::ShortenPackets(int packets, std::size_t bytes) {
+  Lock lock(mutex_);
+  shortPending_ = packets > 0 ? packets : 0;
+  shortBytes_ = bytes < kStreamingPacketBytes ? bytes : kStreamingPacketBytes;
 }
 
 void EmulatedAmplifier::SetFirstPacketDelay(std::chrono::milliseconds delay) {

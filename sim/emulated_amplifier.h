@@ -96,6 +96,7 @@ class EmulatedAmplifier {
   std::int32_t StreamRate() const;
   std::int64_t PacketsSent() const;
   std::vector<std::uint8_t> ReceivedCalibration() const;
+  std::vector<std::uint8_t> BootImage() const;
   int BlinkCount() const;
   bool Zeroed() const;
   // Waits until at least `readers` blocking BulkIn calls are waiting for data; false when that
@@ -113,6 +114,8 @@ class EmulatedAmplifier {
   void SetPlateStaysBusy(bool staysBusy);
   // Status queries answered "busy" after each calibration block (default 2).
   void SetPlateBusyQueries(int queries);
+  // The plate stores every calibration block it receives, in arrival order, even while busy.
+  void SetPlateStoresEveryBlock(bool stores);
   // The plate rejects the version of any calibration file.
   void SetRejectCalibrationVersion(bool reject);
   // While held, a reply request waits (like a slow amplifier) until the replies are released, the
@@ -122,6 +125,9 @@ class EmulatedAmplifier {
   void CorruptCalibrationByte(std::int32_t offset);
   // The next `packets` streaming packets are lost: the counter jumps over them.
   void DropPackets(int packets);
+  // The next `packets` streaming packets arrive cut short, with only `bytes` of their bytes; the
+  // counter moves on as if they had arrived whole.
+  void ShortenPackets(int packets, std::size_t bytes);
   // The first packet of every run leaves this much later than due (later ones catch up).
   void SetFirstPacketDelay(std::chrono::milliseconds delay);
   // The auxiliary word of the samples carries this trigger level (0: no trigger).
@@ -159,6 +165,8 @@ class EmulatedAmplifier {
   std::uint8_t alternateSetting_ = 0;
   std::int64_t packetsSent_ = 0;
   std::int64_t dropsPending_ = 0;
+  int shortPending_ = 0;
+  std::size_t shortBytes_ = 0;
   std::chrono::milliseconds firstPacketDelay_{0};
   std::int32_t triggerLevel_ = 0;
 };

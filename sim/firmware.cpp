@@ -1,5 +1,6 @@
 #include "sim/firmware.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -169,8 +170,14 @@ void Firmware::Apply(const CommandInfo& info, const std::uint8_t* payload,
     case CommandCode::kReadTare:
       ReadTare(reply);
       break;
+    case CommandCode::kBootChunk:
+      // The packet does not say how many of its chunk bytes are valid, so the boot loader keeps
+      // whole chunks; a short final chunk arrives zero-padded.
+      bootImage_.insert(bootImage_.end(), payload,
+                        payload + std::min(payloadBytes, kBootChunkBytes));
+      break;
     default:
-      // ProgramExcitation, ApplyLimited, BootChunk: acknowledged, nothing to emulate.
+      // ProgramExcitation, ApplyLimited: acknowledged, nothing to emulate.
       break;
   }
 }

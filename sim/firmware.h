@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "driver/device/amplifier_parameter_block.h"
 #include "driver/device/command_packet.h"
@@ -56,6 +57,8 @@ class Firmware {
   CalibrationReceiver& Calibration() { return calibration_; }
   const CalibrationReceiver& Calibration() const { return calibration_; }
   int BlinkCount() const { return blinks_; }
+  // Every boot chunk received, appended in arrival order.
+  const std::vector<std::uint8_t>& BootImage() const { return bootImage_; }
   bool Zeroed() const { return zeroed_; }
   const ChannelValues& Tare() const { return tare_; }
   std::int32_t DacValue() const { return dacValue_; }
@@ -92,6 +95,7 @@ class Firmware {
   std::int32_t dacValue_ = 0;
   bool dacOn_ = false;
   int blinks_ = 0;
+  std::vector<std::uint8_t> bootImage_;
   std::uint8_t forcedStatus_ = kReplyStatusDone;
   int forcedReplies_ = 0;
 };

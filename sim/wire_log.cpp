@@ -23,11 +23,14 @@ bool WireRecord::IsReplyRequest() const {
 }
 
 void WireLog::Add(WireRecord record) {
-  if (records_.size() == kCapacity) {
+  record.data.shrink_to_fit();
+  bytes_ += CostOf(record);
+  records_.push_back(std::move(record));
+  while (bytes_ > kByteBudget && !records_.empty()) {
+    bytes_ -= CostOf(records_.front());
     records_.pop_front();
     ++dropped_;
   }
-  records_.push_back(std::move(record));
 }
 
 }  // namespace torva::sim

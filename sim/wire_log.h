@@ -44,19 +44,28 @@ struct WireRecord {
 
 class WireLog {
  public:
-  // Oldest records are dropped beyond this many, so a long emulated session stays bounded.
-  static constexpr std::size_t kCapacity = 100000;
+  // The log holds at most this many bytes (records and their data); the oldest records are
+  // dropped beyond it, so many emulated amplifiers streaming for hours stay within a few MiB each.
+  static constexpr std::size_t kByteBudget = std::size_t{4} << 20;
 
   void Add(WireRecord record);
   std::vector<WireRecord> Records() const { return {records_.begin(), records_.end()}; }
+  // Records dropped to stay within the budget since the last Clear.
   std::size_t Dropped() const { return dropped_; }
+  std::size_t Bytes() const { return bytes_; }
   void Clear() {
     records_.clear();
+    bytes_ = 0;
     dropped_ = 0;
   }
 
  private:
+  static std::size_t CostOf(const WireRecord& record) {
+    return sizeof(WireRecord) + record.data.capacity();
+  }
+
   std::deque<WireRecord> records_;
+  std::size_t bytes_ = 0;
   std::size_t dropped_ = 0;
 };
 

@@ -5,6 +5,7 @@
 #include "driver/control/message_numbers.h"
 #include "driver/device/amplifier_identity.h"
 #include "driver/device/command_packet.h"
+#include "driver/device/streaming_packet.h"
 #include "driver/usb/usb_device.h"
 
 namespace torva {
@@ -12,14 +13,8 @@ namespace {
 
 using Lock = platform::CriticalSectionLock;
 
-// A pass with nothing to do waits on the thread's queue for at most this long. Everything that
-// gives the device work (a queued command, a download request, the quit message) posts to that
-// queue, so the wait ends at once when there is work; the limit only bounds how long an idle
-// device goes without a pass.
 // Time-out of the second selected endpoint.
 constexpr std::uint32_t kSecondEndpointTimeoutMs = 2000;
-// Sample counters rise by this much from one 512-byte packet to the next.
-constexpr int kSamplesPerPacket = 16;
 // The counter a run starts comparing against.
 constexpr int kCounterBeforeRun = 1;
 
@@ -323,16 +318,24 @@ void CUSBDevice::ReadStreamingPacket(usb::CCyUSBEndPoint& endpoint) {
     return;
   }
   if (length < dataRingPacketSize_) {
-    // A short packet carries no whole set of samples: it is lost, not handed on half-filled.
+    // A short packet carries no whole set of samples: it is lost, not handed on half-filled. The
+    // counter it should have carried is taken as seen, so the next packet is no second loss.
     ++lostPackets_;
+    if (!firstPacketOfRun_) {
+      previousCounter_ = static_cast<std::int32_t>(
+          (static_cast<std::uint32_t>(previousCounter_) + kSamplesPerPacket) &
+          static_cast<std::uint32_t>(kSampleCounterModulus - 1));
+    }
     return;
   }
   receivedAt_[static_cast<std::size_t>(dataPosition_)].store(
       std::chrono::steady_clock::now().time_since_epoch().count(), std::memory_order_relaxed);
   std::uint32_t counter;
   std::memcpy(&counter, slot, sizeof counter);
-  // Unsigned: the counter may wrap, and the difference must not overflow.
-  const std::uint32_t step = counter - static_cast<std::uint32_t>(previousCounter_);
+  // Counters count modulo 2^24; the difference is taken unsigned and modulo 2^24, so a wrap is a
+  // step like any other and nothing overflows.
+  const std::uint32_t step = (counter - static_cast<std::uint32_t>(previousCounter_)) &
+                             static_cast<std::uint32_t>(kSampleCounterModulus - 1);
   if (!firstPacketOfRun_ && step != static_cast<std::uint32_t>(kSamplesPerPacket)) ++lostPackets_;
   firstPacketOfRun_ = false;
   previousCounter_ = static_cast<std::int32_t>(counter);

@@ -265,6 +265,35 @@ TEST_F(Acquisition, DroppedPacketsAreCountedPerAmplifier) {
   fmBroadcastStop();
 }
 
+// A counter wrap is not a loss; a bulk read cut short is one lost packet and never reaches the
+// frames as a half-filled packet.
+TEST_F(Acquisition, ACounterWrapIsNoLossAndAShortReadIsOneLostPacket) {
+  sim::AmplifierDescription plate = sim::DescribeAmplifier(0, 100);
+  plate.firstSampleCounter = static_cast<std::int32_t>(kSampleCounterModulus - 2 * kSamples - 8);
+  BringUp({plate});
+  StreamToThisThread();
+  ASSERT_EQ(Collect(5).size(), 5u);  // the counter wraps in the third packet
+  EXPECT_EQ(Control().Device(0)->LostPackets(), 0);
+  EXPECT_EQ(fmDLLGetDroppedDataCount(), 0);
+
+  Amplifier(0).ShortenPackets(1, 100);
+  const auto frames = Collect(6);
+  ASSERT_EQ(frames.size(), 6u);
+  int gaps = 0;
+  for (std::size_t f = 1; f < frames.size(); ++f) {
+    const float step = frames[f][0] - frames[f - 1][0];
+    if (step != kSamples) {
+      EXPECT_EQ(step, 2 * kSamples);  // exactly the one packet that came short
+      ++gaps;
+    }
+  }
+  for (const auto& frame : frames) EXPECT_NE(frame[0], 0.0f);
+  EXPECT_LE(gaps, 1);
+  EXPECT_EQ(Control().Device(0)->LostPackets(), 1);
+  EXPECT_EQ(fmDLLGetDroppedDataCount(), 1);
+  fmBroadcastStop();
+}
+
 TEST_F(Acquisition, TareValuesArriveAfterTheRequest) {
   BringUp(1);
   fmBroadcastTare();

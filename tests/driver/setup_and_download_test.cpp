@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -217,6 +218,37 @@ TEST_F(CalibrationDownload, ThePlateCheckDownloadsAFileAndTheBringUpWaitsForIt) 
   EXPECT_EQ(fmBroadcastCheckVantor(listed), 0);
   fmDLLSelectDeviceIndex(1);
   EXPECT_EQ(fmIsVantorDownloadComplete(), 1);  // nothing to download
+}
+
+// A plate that stores every block it is sent: a block sent twice, or sent before the plate said it
+// was ready, would shift the stream and end with a CRC mismatch.
+TEST_F(CalibrationDownload, EachBlockGoesOutOnceAfterAReadyAnswer) {
+  const auto plate = SmartPlate(0, 300, kCalibrated);
+  BringUp({plate});
+  Amplifier(0).SetPlateStoresEveryBlock(true);
+  Amplifier(0).ClearWireLog();
+  WriteCalibration(plate, 300, 2500);  // 2502 bytes with the CRC: three blocks
+  ASSERT_EQ(fmVantorDownloadCalFile(0), 0);
+  ASSERT_TRUE(WaitUntil([] { return fmIsVantorDownloadComplete() != 0; }));
+  EXPECT_EQ(fmIsVantorDownloadComplete(), 1);
+  // Transmissions in order: the header once, then each block followed by status queries.
+  std::vector<int> codes;
+  for (const sim::WireRecord& record : Amplifier(0).WireLog())
+    if (const auto code = record.CommandCode()) codes.push_back(*code);
+  ASSERT_FALSE(codes.empty());
+  EXPECT_EQ(codes.front(), 193);
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), 193), 1);
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), 194), 3);
+  for (std::size_t i = 0; i + 1 < codes.size(); ++i) {
+    if (codes[i] == 194) {
+      EXPECT_EQ(codes[i + 1], 247) << "at transmission " << i;
+    }
+  }
+  std::vector<std::uint8_t> stream = calibration_;
+  const std::uint16_t crc = Crc16Arc(stream.data(), stream.size());
+  stream.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+  stream.push_back(static_cast<std::uint8_t>(crc >> 8));
+  EXPECT_EQ(Amplifier(0).ReceivedCalibration(), stream);
 }
 
 TEST_F(CalibrationDownload, AFileForAnotherPlateTypeIsRefused) {

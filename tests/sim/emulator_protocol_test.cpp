@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "host_commands.h"
@@ -135,8 +136,30 @@ TEST_F(EmulatorProtocol, RefusesMalformedOrMismatchedPacketsWithoutTouchingMemor
   // wLength that disagrees with the data stage is stalled outright.
   setup.length = 128;
   EXPECT_EQ(amplifier_.ControlOut(setup, packet.data(), 64).status, TransferStatus::kStall);
+  // So is a command or reply request whose wValue or wIndex is not 0.
+  packet[1] = 228;
+  setup.length = 64;
+  for (const auto& [wValue, wIndex] : {std::pair{1, 0}, std::pair{0, 1}}) {
+    setup.value = static_cast<std::uint16_t>(wValue);
+    setup.index = static_cast<std::uint16_t>(wIndex);
+    EXPECT_EQ(amplifier_.ControlOut(setup, packet.data(), 64).status, TransferStatus::kStall);
+  }
+  setup.value = 0;
+  setup.index = 0;
+  ASSERT_EQ(amplifier_.ControlOut(setup, packet.data(), 64).status, TransferStatus::kCompleted);
+  SetupPacket reply;
+  reply.requestType = kVendorInRequestType;
+  reply.request = rate.ReplyRequest();
+  reply.value = 1;
+  reply.length = 64;
+  std::uint8_t replyBytes[64];
+  EXPECT_EQ(amplifier_.ControlIn(reply, replyBytes, sizeof replyBytes).status,
+            TransferStatus::kStall);
 
-  const AmplifierParameterBlock after = amplifier_.Memory();
+  AmplifierParameterBlock after = amplifier_.Memory();
+  // Only the one well-formed packet took effect.
+  EXPECT_EQ(after.acquisitionRate, value);
+  after.acquisitionRate = before.acquisitionRate;
   EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
 }
 
@@ -192,6 +215,27 @@ TEST_F(EmulatorProtocol, WireLogRecordsRequestsWithTheirData) {
   EXPECT_EQ(log[1].data.size(), 64u);
   amplifier_.ClearWireLog();
   EXPECT_TRUE(amplifier_.WireLog().empty());
+}
+
+TEST(WireLog, StaysWithinItsByteBudgetByDroppingTheOldestRecords) {
+  sim::WireLog log;
+  const std::size_t recordData = 1088;  // a calibration-block packet
+  const std::size_t records = 2 * sim::WireLog::kByteBudget / recordData;
+  for (std::size_t i = 0; i < records; ++i) {
+    WireRecord record;
+    record.endpoint = static_cast<std::uint8_t>(i % 251);
+    record.data.assign(recordData, 0);
+    log.Add(std::move(record));
+  }
+  EXPECT_LE(log.Bytes(), sim::WireLog::kByteBudget);
+  const auto kept = log.Records();
+  ASSERT_FALSE(kept.empty());
+  EXPECT_EQ(kept.size() + log.Dropped(), records);
+  EXPECT_GT(log.Dropped(), records / 3);
+  EXPECT_EQ(kept.back().endpoint, (records - 1) % 251);  // the newest is kept
+  log.Clear();
+  EXPECT_EQ(log.Bytes(), 0u);
+  EXPECT_EQ(log.Dropped(), 0u);
 }
 
 TEST_F(EmulatorProtocol, SaveResetAndFactoryCopyBehaveLikeTheFirmware) {
