@@ -17,6 +17,7 @@ namespace torva::sim {
 namespace {
 
 using namespace testing;
+using std::chrono::microseconds;
 using std::chrono::milliseconds;
 
 constexpr milliseconds kPatience{2000};  // far beyond any packet period used here
@@ -92,15 +93,16 @@ TEST_F(EmulatorStreaming, PollingSaysWhenTheNextPacketIsDue) {
   BulkPoll poll = amplifier_.PollBulkIn(kDataEndpoint, buffer, sizeof buffer, now);
   EXPECT_EQ(poll.result.status, TransferStatus::kPending);
   EXPECT_FALSE(poll.readyAt);  // not streaming: nothing scheduled
+  const SteadyTime beforeStart = std::chrono::steady_clock::now();
   StartFast();
   const SteadyTime started = std::chrono::steady_clock::now();
   poll = amplifier_.PollBulkIn(kDataEndpoint, buffer, sizeof buffer, started);
   ASSERT_EQ(poll.result.status, TransferStatus::kPending);
   ASSERT_TRUE(poll.readyAt);
-  // Packet 0 is due once its 16 samples at 3000 per second are in: about 5.3 ms after the start.
-  const auto wait = *poll.readyAt - started;
-  EXPECT_GT(wait, milliseconds(3));
-  EXPECT_LT(wait, milliseconds(7));
+  // Packet 0 is due once its 16 samples at 3000 per second are in: 5.33 ms after the start, which
+  // lies between the two readings of the clock around it (however long the test was held up).
+  EXPECT_GE(*poll.readyAt - beforeStart, microseconds(5333));
+  EXPECT_LE(*poll.readyAt - started, microseconds(5334));
   poll = amplifier_.PollBulkIn(kDataEndpoint, buffer, sizeof buffer, *poll.readyAt);
   EXPECT_EQ(poll.result.status, TransferStatus::kCompleted);
   EXPECT_EQ(poll.result.bytes, 512u);
