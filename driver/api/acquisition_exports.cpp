@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "driver/api/TorvaUSBDevice.h"
+#include "driver/api/export_guard.h"
 #include "driver/api/selected_amplifier.h"
 
 using torva::AmplifierParameterBlock;
@@ -42,158 +43,162 @@ FrameRing* Ring() {
 
 extern "C" {
 
-void fmBroadcastStart(void) {
+void fmBroadcastStart(void) try {
   if (CThreadManager* control = CurrentControl()) control->StartAcquisition();
-}
+} TORVA_EXPORT_GUARD()
 
-void fmBroadcastStop(void) {
+void fmBroadcastStop(void) try {
   if (CThreadManager* control = CurrentControl()) control->StopAcquisition();
-}
+} TORVA_EXPORT_GUARD()
 
-void fmBroadcastZero(void) {
+void fmBroadcastZero(void) try {
   if (CThreadManager* control = CurrentControl()) control->Broadcast(CommandCode::kZero);
-}
+} TORVA_EXPORT_GUARD()
 
-void fmBroadcastTare(void) {
+void fmBroadcastTare(void) try {
   if (CThreadManager* control = CurrentControl()) control->Broadcast(CommandCode::kTare);
-}
+} TORVA_EXPORT_GUARD()
 
-void fmBroadcastClearTare(void) {
+void fmBroadcastClearTare(void) try {
   if (CThreadManager* control = CurrentControl()) control->Broadcast(CommandCode::kClearTare);
-}
+} TORVA_EXPORT_GUARD()
 
-void fmUpdateTare(void) {
+void fmUpdateTare(void) try {
   RequestUpdate(&DeviceRuntimeBlock::tareValid, CommandCode::kReadTare);
-}
+} TORVA_EXPORT_GUARD()
 
-int fmGetTare(int* values) {
+int fmGetTare(int* values) try {
   return GetUpdated(&DeviceRuntimeBlock::tareValues, &DeviceRuntimeBlock::tareValid, values);
-}
+} TORVA_EXPORT_GUARD(0)
 
-void fmBroadcastRunMode(int mode) {
+void fmBroadcastRunMode(int mode) try {
   CThreadManager* control = CurrentControl();
   if (control == nullptr || mode < kMinRunMode || mode > kMaxRunMode) return;
   control->MutableSettings().runMode = mode;
   control->BroadcastSetting(&AmplifierParameterBlock::runMode, mode, CommandCode::kSetRunMode);
-}
+} TORVA_EXPORT_GUARD()
 
-void fmSetRunMode(int mode) {
+void fmSetRunMode(int mode) try {
   if (mode < kMinRunMode || mode > kMaxRunMode) return;
   SetField(&AmplifierParameterBlock::runMode, mode, CommandCode::kSetRunMode);
-}
+} TORVA_EXPORT_GUARD()
 
-int fmDLLGetRunMode(void) {
+int fmDLLGetRunMode(void) try {
   CThreadManager* control = CurrentControl();
   return control ? control->Settings().runMode : 0;
-}
+} TORVA_EXPORT_GUARD(0)
 
-int fmGetRunMode(void) { return GetField(&AmplifierParameterBlock::runMode); }
+int fmGetRunMode(void) try {
+  return GetField(&AmplifierParameterBlock::runMode);
+} TORVA_EXPORT_GUARD(0)
 
-void fmBroadcastGenlock(int genlock) {
+void fmBroadcastGenlock(int genlock) try {
   CThreadManager* control = CurrentControl();
   if (control == nullptr || genlock < kMinGenlock || genlock > kMaxGenlock) return;
   control->MutableSettings().genlock = genlock;
   control->BroadcastSetting(&AmplifierParameterBlock::genlock, genlock, CommandCode::kSetGenlock);
-}
+} TORVA_EXPORT_GUARD()
 
-int fmDLLGetGenlock(void) {
+int fmDLLGetGenlock(void) try {
   CThreadManager* control = CurrentControl();
   return control ? control->Settings().genlock : 0;
-}
+} TORVA_EXPORT_GUARD(0)
 
-void fmBroadcastAcquisitionRate(int rate) {
+void fmBroadcastAcquisitionRate(int rate) try {
   CThreadManager* control = CurrentControl();
   if (control == nullptr || rate < kMinRate || rate > kMaxRate) return;
   control->MutableSettings().rate = rate;
   control->BroadcastSetting(&AmplifierParameterBlock::acquisitionRate, rate,
                             CommandCode::kSetAcquisitionRate);
-}
+} TORVA_EXPORT_GUARD()
 
-int fmDLLGetAcquisitionRate(void) {
+int fmDLLGetAcquisitionRate(void) try {
   CThreadManager* control = CurrentControl();
   return control ? control->Settings().rate : 0;
-}
+} TORVA_EXPORT_GUARD(0)
 
-int fmGetAcquisitionRate(void) { return GetField(&AmplifierParameterBlock::acquisitionRate); }
+int fmGetAcquisitionRate(void) try {
+  return GetField(&AmplifierParameterBlock::acquisitionRate);
+} TORVA_EXPORT_GUARD(0)
 
-void fmDLLSetDataFormat(int format) {
+void fmDLLSetDataFormat(int format) try {
   CThreadManager* control = CurrentControl();
   // Only the three layouts exist; any other value changes nothing.
   if (control != nullptr && FrameAssembler::ValuesPerRecord(format) != 0)
     control->SetDataFormat(format);
-}
+} TORVA_EXPORT_GUARD()
 
-int fmDLLTransferFloatData(float** frame) {
+int fmDLLTransferFloatData(float** frame) try {
   FrameRing* ring = Ring();
   if (ring == nullptr || frame == nullptr) return 0;
   const float* taken = nullptr;
   const int waiting = ring->TakeFloats(taken);
   if (waiting > 0) *frame = const_cast<float*>(taken);
   return waiting;
-}
+} TORVA_EXPORT_GUARD(0)
 
-int fmDLLGetTheFloatDataLBVStyle(void* destination, int bytes) {
+int fmDLLGetTheFloatDataLBVStyle(void* destination, int bytes) try {
   FrameRing* ring = Ring();
   if (ring == nullptr || destination == nullptr) return 0;
   const float* taken = nullptr;
   const int waiting = ring->TakeFloats(taken);
   if (waiting > 0) CopyFrame(destination, bytes, taken, ring->ValuesPerFrame(), sizeof(float));
   return waiting;
-}
+} TORVA_EXPORT_GUARD(0)
 
-int fmDLLTransferLongData(int** frame) {
+int fmDLLTransferLongData(int** frame) try {
   FrameRing* ring = Ring();
   if (ring == nullptr || frame == nullptr) return 0;
   const std::int32_t* taken = nullptr;
   if (ring->TakeLongs(taken) == 0) return 0;
   *frame = const_cast<std::int32_t*>(taken);
   return 1;
-}
+} TORVA_EXPORT_GUARD(0)
 
-int fmDLLGetTheLongDataLBVStyle(void* destination, int bytes) {
+int fmDLLGetTheLongDataLBVStyle(void* destination, int bytes) try {
   FrameRing* ring = Ring();
   if (ring == nullptr || destination == nullptr) return 0;
   const std::int32_t* taken = nullptr;
   if (ring->TakeLongs(taken) == 0) return 0;
   CopyFrame(destination, bytes, taken, ring->ValuesPerFrame(), sizeof(std::int32_t));
   return 1;
-}
+} TORVA_EXPORT_GUARD(0)
 
-int fmDLLTransferShortData(short** frame) {
+int fmDLLTransferShortData(short** frame) try {
   FrameRing* ring = Ring();
   if (ring == nullptr || frame == nullptr) return 0;
   const std::int16_t* taken = nullptr;
   if (ring->TakeShorts(taken) == 0) return 0;
   *frame = const_cast<std::int16_t*>(taken);
   return 1;
-}
+} TORVA_EXPORT_GUARD(0)
 
-int fmDLLGetTheShortDataLBVStyle(void* destination, int bytes) {
+int fmDLLGetTheShortDataLBVStyle(void* destination, int bytes) try {
   FrameRing* ring = Ring();
   if (ring == nullptr || destination == nullptr) return 0;
   const std::int16_t* taken = nullptr;
   if (ring->TakeShorts(taken) == 0) return 0;
   CopyFrame(destination, bytes, taken, ring->ValuesPerFrame(), sizeof(std::int16_t));
   return 1;
-}
+} TORVA_EXPORT_GUARD(0)
 
-int fmDLLGetDroppedDataCount(void) {
+int fmDLLGetDroppedDataCount(void) try {
   CThreadManager* control = CurrentControl();
   if (control == nullptr) return 0;
   int total = 0;
   for (int slot = 0; slot < control->DeviceCount(); ++slot) total += control->Assembler().Dropped(slot);
   return total;
-}
+} TORVA_EXPORT_GUARD(0)
 
-int fmDLLGetSavedFailureCountPerDevice(int slot) {
+int fmDLLGetSavedFailureCountPerDevice(int slot) try {
   CThreadManager* control = CurrentControl();
   if (control == nullptr || slot < 0 || slot >= control->DeviceCount()) return 0;
   return control->Assembler().Dropped(slot);
-}
+} TORVA_EXPORT_GUARD(0)
 
-int fmDLLGetStopCommandFlag(void) {
+int fmDLLGetStopCommandFlag(void) try {
   CThreadManager* control = CurrentControl();
   return control ? control->StopCommandFlag() : 0;
-}
+} TORVA_EXPORT_GUARD(0)
 
 }  // extern "C"

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "driver/api/TorvaUSBDevice.h"
+#include "driver/api/export_guard.h"
 #include "driver/api/selected_amplifier.h"
 #include "driver/device/amplifier_device.h"
 #include "platform/sleep_clock.h"
@@ -28,25 +29,33 @@ constexpr std::chrono::milliseconds kBootChunkSendLimit{35000};
 
 extern "C" {
 
-void fmResetSoftware(void) { SendToSelected(CommandCode::kResetSoftware); }
-void fmBroadcastResetSoftware(void) { SendToEvery(CommandCode::kResetSoftware); }
-void fmSave(void) { SendToSelected(CommandCode::kSave); }
-void fmBroadcastSave(void) { SendToEvery(CommandCode::kSave); }
-void fmApplyLimited(void) { SendToSelected(CommandCode::kApplyLimited); }
+void fmResetSoftware(void) try { SendToSelected(CommandCode::kResetSoftware); } TORVA_EXPORT_GUARD()
+void fmBroadcastResetSoftware(void) try {
+  SendToEvery(CommandCode::kResetSoftware);
+} TORVA_EXPORT_GUARD()
+void fmSave(void) try { SendToSelected(CommandCode::kSave); } TORVA_EXPORT_GUARD()
+void fmBroadcastSave(void) try { SendToEvery(CommandCode::kSave); } TORVA_EXPORT_GUARD()
+void fmApplyLimited(void) try { SendToSelected(CommandCode::kApplyLimited); } TORVA_EXPORT_GUARD()
 
-void fmSetBlink(void) { SendToSelected(CommandCode::kBlink); }
-void fmResetHardware(void) { SendToSelected(CommandCode::kResetHardware); }
-void fmSetCopyFactParam(void) { SendToSelected(CommandCode::kCopyFactoryParameters); }
-void fmProgramExcitation(void) { SendToSelected(CommandCode::kProgramExcitation); }
-void fmSetDacValuesOff(void) { SendToSelected(CommandCode::kDacOff); }
-void fmPrepareForBootLoad(void) { SendToSelected(CommandCode::kPrepareBootLoad); }
+void fmSetBlink(void) try { SendToSelected(CommandCode::kBlink); } TORVA_EXPORT_GUARD()
+void fmResetHardware(void) try { SendToSelected(CommandCode::kResetHardware); } TORVA_EXPORT_GUARD()
+void fmSetCopyFactParam(void) try {
+  SendToSelected(CommandCode::kCopyFactoryParameters);
+} TORVA_EXPORT_GUARD()
+void fmProgramExcitation(void) try {
+  SendToSelected(CommandCode::kProgramExcitation);
+} TORVA_EXPORT_GUARD()
+void fmSetDacValuesOff(void) try { SendToSelected(CommandCode::kDacOff); } TORVA_EXPORT_GUARD()
+void fmPrepareForBootLoad(void) try {
+  SendToSelected(CommandCode::kPrepareBootLoad);
+} TORVA_EXPORT_GUARD()
 
-void fmSetDacValues(int value) {
+void fmSetDacValues(int value) try {
   EditAndSend(CommandCode::kSetDacValue,
               [&](AmplifierParameterBlock&, DeviceRuntimeBlock& runtime) { runtime.dacValue = value; });
-}
+} TORVA_EXPORT_GUARD()
 
-int fmBroadcastResetUSB(void) {
+int fmBroadcastResetUSB(void) try {
   torva::CThreadManager* control = CurrentControl();
   if (control == nullptr) return 0;
   const int count = control->DeviceCount();
@@ -54,9 +63,9 @@ int fmBroadcastResetUSB(void) {
     if (torva::CUSBDevice* device = control->Device(control->SlotAt(position)))
       device->ResetUsbDevice();
   return count;
-}
+} TORVA_EXPORT_GUARD(0)
 
-void fmBootLoad(char* image, int bytes) {
+void fmBootLoad(char* image, int bytes) try {
   torva::CThreadManager* control = CurrentControl();
   if (image == nullptr || bytes <= 0 || control == nullptr) return;
   torva::CUSBDevice* device = control->Device(control->SelectedSlot());
@@ -75,6 +84,6 @@ void fmBootLoad(char* image, int bytes) {
     // go on only once this one has been sent, or give up rather than lose a piece of the image.
     if (!device->WaitUntilQueueEmpty(kBootChunkSendLimit)) return;
   }
-}
+} TORVA_EXPORT_GUARD()
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "driver/api/TorvaUSBDevice.h"
+#include "driver/api/export_guard.h"
 #include "driver/api/selected_amplifier.h"
 #include "driver/device/parameter_rules.h"
 
@@ -33,31 +34,39 @@ void SetSelections(std::int32_t (APB::*field)[6], const int* values, int highest
 
 extern "C" {
 
-void fmSetCurrentGains(int* values) {
+void fmSetCurrentGains(int* values) try {
   SetSelections(&APB::currentGains, values, kMaxGainSelection, CommandCode::kSetCurrentGains);
-}
-void fmGetCurrentGains(int* values) { GetField(&APB::currentGains, values); }
+} TORVA_EXPORT_GUARD()
+void fmGetCurrentGains(int* values) try {
+  GetField(&APB::currentGains, values);
+} TORVA_EXPORT_GUARD()
 
-void fmSetCurrentExcitations(int* values) {
+void fmSetCurrentExcitations(int* values) try {
   SetSelections(&APB::currentExcitations, values, kMaxExcitationSelection,
                 CommandCode::kSetCurrentExcitations);
-}
-void fmGetCurrentExcitations(int* values) { GetField(&APB::currentExcitations, values); }
+} TORVA_EXPORT_GUARD()
+void fmGetCurrentExcitations(int* values) try {
+  GetField(&APB::currentExcitations, values);
+} TORVA_EXPORT_GUARD()
 
-void fmSetChannelOffsetsTable(float* values) {
+void fmSetChannelOffsetsTable(float* values) try {
   SetField(&APB::channelOffsets, values, CommandCode::kSetChannelOffsets);
-}
-void fmGetChannelOffsetsTable(float* values) { GetField(&APB::channelOffsets, values); }
+} TORVA_EXPORT_GUARD()
+void fmGetChannelOffsetsTable(float* values) try {
+  GetField(&APB::channelOffsets, values);
+} TORVA_EXPORT_GUARD()
 
-void fmSetCableLength(float value) {
+void fmSetCableLength(float value) try {
   SetField(&APB::cableLength, value, CommandCode::kSetCableLength);
-}
-float fmGetCableLength(void) { return GetField(&APB::cableLength); }
+} TORVA_EXPORT_GUARD()
+float fmGetCableLength(void) try { return GetField(&APB::cableLength); } TORVA_EXPORT_GUARD(0.0f)
 
-void fmSetMatrixMode(int mode) { SetField(&APB::matrixMode, mode, CommandCode::kSetMatrixMode); }
-int fmGetMatrixMode(void) { return GetField(&APB::matrixMode); }
+void fmSetMatrixMode(int mode) try {
+  SetField(&APB::matrixMode, mode, CommandCode::kSetMatrixMode);
+} TORVA_EXPORT_GUARD()
+int fmGetMatrixMode(void) try { return GetField(&APB::matrixMode); } TORVA_EXPORT_GUARD(0)
 
-void fmSetPlatformRotation(float degrees) {
+void fmSetPlatformRotation(float degrees) try {
   // A NaN or infinite angle is no rotation, and the rotation code's conversion to integers would
   // be undefined for it: nothing is stored or sent.
   if (!std::isfinite(degrees)) return;
@@ -73,130 +82,164 @@ void fmSetPlatformRotation(float degrees) {
     parameters.rotationCode[1] = code.cosine;
     parameters.rotationCode[2] = code.sine;
   });
-}
-float fmGetPlatformRotation(void) { return GetField(&APB::platformRotation); }
+} TORVA_EXPORT_GUARD()
+float fmGetPlatformRotation(void) try {
+  return GetField(&APB::platformRotation);
+} TORVA_EXPORT_GUARD(0.0f)
 
-void fmUpdateMechanicalMaxAndMin(void) {
+void fmUpdateMechanicalMaxAndMin(void) try {
   RequestUpdate(&DeviceRuntimeBlock::mechanicalLimitsValid, CommandCode::kReadMechanicalLimits);
-}
-int fmGetMechanicalMaxAndMin(float* values) {
+} TORVA_EXPORT_GUARD()
+int fmGetMechanicalMaxAndMin(float* values) try {
   return GetUpdated(&APB::mechanicalLimits, &DeviceRuntimeBlock::mechanicalLimitsValid, values);
-}
+} TORVA_EXPORT_GUARD(0)
 
-void fmUpdateAnalogMaxAndMin(void) {
+void fmUpdateAnalogMaxAndMin(void) try {
   RequestUpdate(&DeviceRuntimeBlock::analogLimitsValid, CommandCode::kReadAnalogLimits);
-}
-int fmGetAnalogMaxAndMin(float* values) {
+} TORVA_EXPORT_GUARD()
+int fmGetAnalogMaxAndMin(float* values) try {
   return GetUpdated(&APB::analogLimits, &DeviceRuntimeBlock::analogLimitsValid, values);
-}
+} TORVA_EXPORT_GUARD(0)
 
-void fmUpdateAutozeroPots(void) {
+void fmUpdateAutozeroPots(void) try {
   RequestUpdate(&DeviceRuntimeBlock::autozeroValid, CommandCode::kReadAutozeroPots);
-}
-int fmGetAutozeroPots(int* values) {
+} TORVA_EXPORT_GUARD()
+int fmGetAutozeroPots(int* values) try {
   return GetUpdated(&DeviceRuntimeBlock::autozeroPots, &DeviceRuntimeBlock::autozeroValid, values);
-}
+} TORVA_EXPORT_GUARD(0)
 
-void fmSetProductType(int type) {
+void fmSetProductType(int type) try {
   SetField(&APB::productType, type, CommandCode::kSetProductType);
-}
-int fmGetProductType(void) { return GetField(&APB::productType); }
+} TORVA_EXPORT_GUARD()
+int fmGetProductType(void) try { return GetField(&APB::productType); } TORVA_EXPORT_GUARD(0)
 
-void fmGetAmplifierModelNumber(char* model) { GetField(&APB::amplifierModel, model); }
-void fmGetAmplifierSerialNumber(char* serial) { GetField(&APB::amplifierSerial, serial); }
+void fmGetAmplifierModelNumber(char* model) try {
+  GetField(&APB::amplifierModel, model);
+} TORVA_EXPORT_GUARD()
+void fmGetAmplifierSerialNumber(char* serial) try {
+  GetField(&APB::amplifierSerial, serial);
+} TORVA_EXPORT_GUARD()
 
-void fmGetAmplifierFirmwareVersion(char* version) {
+void fmGetAmplifierFirmwareVersion(char* version) try {
   if (version == nullptr) return;
   ReadSelected(0, [&](const APB& parameters, const DeviceRuntimeBlock&) {
     torva::ComposeFirmwareVersion(parameters, version);
     return 0;
   });
-}
+} TORVA_EXPORT_GUARD()
 
-void fmSetAmplifierDate(char* date) {
+void fmSetAmplifierDate(char* date) try {
   SetField(&APB::amplifierDate, date, CommandCode::kSetAmplifierDate);
-}
-void fmGetAmplifierDate(char* date) { GetField(&APB::amplifierDate, date); }
+} TORVA_EXPORT_GUARD()
+void fmGetAmplifierDate(char* date) try {
+  GetField(&APB::amplifierDate, date);
+} TORVA_EXPORT_GUARD()
 
-void fmSetGainTable(float* values) {
+void fmSetGainTable(float* values) try {
   SetField(&APB::gainTable, values, CommandCode::kSetGainTable);
-}
-void fmGetGainTable(float* values) { GetField(&APB::gainTable, values); }
+} TORVA_EXPORT_GUARD()
+void fmGetGainTable(float* values) try { GetField(&APB::gainTable, values); } TORVA_EXPORT_GUARD()
 
-void fmSetExcitationTable(float* values) {
+void fmSetExcitationTable(float* values) try {
   SetField(&APB::excitationTable, values, CommandCode::kSetExcitationTable);
-}
-void fmGetExcitationTable(float* values) { GetField(&APB::excitationTable, values); }
+} TORVA_EXPORT_GUARD()
+void fmGetExcitationTable(float* values) try {
+  GetField(&APB::excitationTable, values);
+} TORVA_EXPORT_GUARD()
 
-void fmSetDACGainsTable(float* values) {
+void fmSetDACGainsTable(float* values) try {
   SetField(&APB::dacGains, values, CommandCode::kSetDacGains);
-}
-void fmGetDACGainsTable(float* values) { GetField(&APB::dacGains, values); }
+} TORVA_EXPORT_GUARD()
+void fmGetDACGainsTable(float* values) try {
+  GetField(&APB::dacGains, values);
+} TORVA_EXPORT_GUARD()
 
-void fmSetDACOffsetTable(float* values) {
+void fmSetDACOffsetTable(float* values) try {
   SetField(&APB::dacOffsets, values, CommandCode::kSetDacOffsets);
-}
-void fmGetDACOffsetTable(float* values) { GetField(&APB::dacOffsets, values); }
+} TORVA_EXPORT_GUARD()
+void fmGetDACOffsetTable(float* values) try {
+  GetField(&APB::dacOffsets, values);
+} TORVA_EXPORT_GUARD()
 
-void fmSetDACSensitivityTable(float* values) {
+void fmSetDACSensitivityTable(float* values) try {
   SetField(&APB::dacSensitivities, values, CommandCode::kSetDacSensitivities);
-}
-void fmGetDACSensitivities(float* values) { GetField(&APB::dacSensitivities, values); }
+} TORVA_EXPORT_GUARD()
+void fmGetDACSensitivities(float* values) try {
+  GetField(&APB::dacSensitivities, values);
+} TORVA_EXPORT_GUARD()
 
-void fmSetADRef(float value) { SetField(&APB::adReference, value, CommandCode::kSetADRef); }
-float fmGetADRef(void) { return GetField(&APB::adReference); }
+void fmSetADRef(float value) try {
+  SetField(&APB::adReference, value, CommandCode::kSetADRef);
+} TORVA_EXPORT_GUARD()
+float fmGetADRef(void) try { return GetField(&APB::adReference); } TORVA_EXPORT_GUARD(0.0f)
 
-void fmSetPlatformDate(char* date) {
+void fmSetPlatformDate(char* date) try {
   SetField(&APB::platformDate, date, CommandCode::kSetPlatformDate);
-}
-void fmGetPlatformDate(char* date) { GetField(&APB::platformDate, date); }
+} TORVA_EXPORT_GUARD()
+void fmGetPlatformDate(char* date) try { GetField(&APB::platformDate, date); } TORVA_EXPORT_GUARD()
 
-void fmSetPlatformModelNumber(char* model) {
+void fmSetPlatformModelNumber(char* model) try {
   SetField(&APB::platformModel, model, CommandCode::kSetPlatformModel);
-}
-void fmGetPlatformModelNumber(char* model) { GetField(&APB::platformModel, model); }
+} TORVA_EXPORT_GUARD()
+void fmGetPlatformModelNumber(char* model) try {
+  GetField(&APB::platformModel, model);
+} TORVA_EXPORT_GUARD()
 
-void fmSetPlatformSerialNumber(char* serial) {
+void fmSetPlatformSerialNumber(char* serial) try {
   SetField(&APB::platformSerial, serial, CommandCode::kSetPlatformSerial);
-}
-void fmGetPlatformSerialNumber(char* serial) { GetField(&APB::platformSerial, serial); }
+} TORVA_EXPORT_GUARD()
+void fmGetPlatformSerialNumber(char* serial) try {
+  GetField(&APB::platformSerial, serial);
+} TORVA_EXPORT_GUARD()
 
-void fmSetPlatformLengthAndWidth(char* length, char* width) {
+void fmSetPlatformLengthAndWidth(char* length, char* width) try {
   if (length == nullptr || width == nullptr) return;
   SetField(&APB::platformLength, length, CommandCode::kSetPlatformLength);
   SetField(&APB::platformWidth, width, CommandCode::kSetPlatformWidth);
-}
-void fmGetPlatformLengthAndWidth(char* length, char* width) {
+} TORVA_EXPORT_GUARD()
+void fmGetPlatformLengthAndWidth(char* length, char* width) try {
   if (length == nullptr || width == nullptr) return;
   GetField(&APB::platformLength, length);
   GetField(&APB::platformWidth, width);
-}
+} TORVA_EXPORT_GUARD()
 
-void fmSetPlatformXYZOffsets(float* values) {
+void fmSetPlatformXYZOffsets(float* values) try {
   SetField(&APB::platformOffsets, values, CommandCode::kSetXYZOffsets);
-}
-void fmGetPlatformXYZOffsets(float* values) { GetField(&APB::platformOffsets, values); }
+} TORVA_EXPORT_GUARD()
+void fmGetPlatformXYZOffsets(float* values) try {
+  GetField(&APB::platformOffsets, values);
+} TORVA_EXPORT_GUARD()
 
-void fmSetPlatformCapacity(float* values) {
+void fmSetPlatformCapacity(float* values) try {
   SetField(&APB::platformCapacity, values, CommandCode::kSetCapacity);
-}
-void fmGetPlatformCapacity(float* values) { GetField(&APB::platformCapacity, values); }
+} TORVA_EXPORT_GUARD()
+void fmGetPlatformCapacity(float* values) try {
+  GetField(&APB::platformCapacity, values);
+} TORVA_EXPORT_GUARD()
 
-void fmSetPlatformBridgeResistance(float* values) {
+void fmSetPlatformBridgeResistance(float* values) try {
   SetField(&APB::bridgeResistance, values, CommandCode::kSetBridgeResistance);
-}
-void fmGetPlatformBridgeResistance(float* values) { GetField(&APB::bridgeResistance, values); }
+} TORVA_EXPORT_GUARD()
+void fmGetPlatformBridgeResistance(float* values) try {
+  GetField(&APB::bridgeResistance, values);
+} TORVA_EXPORT_GUARD()
 
-void fmSetInvertedSensitivityMatrix(float* values) {
+void fmSetInvertedSensitivityMatrix(float* values) try {
   SetField(&APB::invertedSensitivity, values, CommandCode::kSetSensitivityMatrix);
-}
-void fmGetInvertedSensitivityMatrix(float* values) {
+} TORVA_EXPORT_GUARD()
+void fmGetInvertedSensitivityMatrix(float* values) try {
   GetField(&APB::invertedSensitivity, values);
-}
+} TORVA_EXPORT_GUARD()
 
-int fmGetExcitationStatus(void) { return GetField(&APB::excitationStatus); }
-int fmGetAmpliferMemoryStatus(void) { return GetField(&APB::memoryStatus); }
+int fmGetExcitationStatus(void) try {
+  return GetField(&APB::excitationStatus);
+} TORVA_EXPORT_GUARD(0)
+int fmGetAmpliferMemoryStatus(void) try {
+  return GetField(&APB::memoryStatus);
+} TORVA_EXPORT_GUARD(0)
 
-void fmRetrieveAllParams(void) { SendToSelected(CommandCode::kReadAllParameters); }
+void fmRetrieveAllParams(void) try {
+  SendToSelected(CommandCode::kReadAllParameters);
+} TORVA_EXPORT_GUARD()
 
 }  // extern "C"

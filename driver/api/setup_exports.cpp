@@ -2,6 +2,7 @@
 // amplifiers on the bus.
 
 #include "driver/api/TorvaUSBDevice.h"
+#include "driver/api/export_guard.h"
 #include "driver/api/control_access.h"
 #include "driver/control/device_count.h"
 
@@ -10,20 +11,22 @@ using torva::CurrentControl;
 
 extern "C" {
 
-int fmDLLSaveConfiguration(void) {
+int fmDLLSaveConfiguration(void) try {
   CThreadManager* control = CurrentControl();
   return control && control->SaveConfiguration() ? 1 : 0;
-}
+} TORVA_EXPORT_GUARD(0)
 
-void fmRefreshDLL(void) {
+void fmRefreshDLL(void) try {
   if (CThreadManager* control = CurrentControl()) control->Refresh();
-}
+} TORVA_EXPORT_GUARD()
 
-int fmIsDLLRefreshComplete(void) {
+int fmIsDLLRefreshComplete(void) try {
   CThreadManager* control = CurrentControl();
   return control ? control->RefreshComplete() : 0;
-}
+} TORVA_EXPORT_GUARD(0)
 
-int fmDLLConfurmDeviceCount(void) { return torva::CountAttachedAmplifiers(); }
+int fmDLLConfurmDeviceCount(void) try {
+  return torva::CountAttachedAmplifiers();
+} TORVA_EXPORT_GUARD(0)
 
 }  // extern "C"

@@ -47,15 +47,23 @@ bool FrameAssembler::Consecutive(std::int32_t previous, std::int32_t counter) {
 }
 
 void FrameAssembler::Reset(int deviceCount, int packetSize, int format) {
-  deviceCount_ = std::clamp(deviceCount, 0, kMaxAmplifiers);
-  samplesPerPacket_ = std::max(packetSize, 0) / static_cast<int>(kStreamingSampleBytes);
+  const int devices = std::clamp(deviceCount, 0, kMaxAmplifiers);
+  const int samples = std::max(packetSize, 0) / static_cast<int>(kStreamingSampleBytes);
+  int recordValues = builtRecordValues_;
+  int builtFormat = builtFormat_;
   if (ValuesPerRecord(format) != 0) {
-    builtRecordValues_ = ValuesPerRecord(format);
-    builtFormat_ = format;
+    recordValues = ValuesPerRecord(format);
+    builtFormat = format;
   }
-  const int values = builtRecordValues_ * samplesPerPacket_ * deviceCount_;
-  scratch_.assign(static_cast<std::size_t>(values), 0.0f);
+  // Allocate first: when an allocation fails, the assembler is left as it was.
+  const int values = recordValues * samples * devices;
+  std::vector<float> scratch(static_cast<std::size_t>(values), 0.0f);
   ring_.Reset(values);
+  deviceCount_ = devices;
+  samplesPerPacket_ = samples;
+  builtRecordValues_ = recordValues;
+  builtFormat_ = builtFormat;
+  scratch_.swap(scratch);
   have_.fill(0);
   pending_.fill(0);
   readIndex_.fill(0);

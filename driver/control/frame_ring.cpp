@@ -24,10 +24,15 @@ std::int32_t TruncateToInt32(float value) {
 
 void FrameRing::Reset(int values) {
   if (values != values_) {
+    // All three buffers are allocated before any is replaced: when an allocation fails, the ring
+    // is left as it was.
     const std::size_t total = Offset(kRingEntries, values);
-    floats_.assign(total, 0.0f);
-    longs_.assign(total, 0);
-    shorts_.assign(total, 0);
+    std::vector<float> floats(total, 0.0f);
+    std::vector<std::int32_t> longs(total, 0);
+    std::vector<std::int16_t> shorts(total, 0);
+    floats_.swap(floats);
+    longs_.swap(longs);
+    shorts_.swap(shorts);
     values_ = values;
   }
   platform::CriticalSectionLock lock(FrameCountLock());
