@@ -8,6 +8,7 @@
 #include "driver/control/message_numbers.h"
 #include "driver/control/thread_manager.h"
 #include "driver/device/amplifier_device.h"
+#include "platform/diagnostic_log.h"
 #include "platform/sleep_clock.h"
 
 namespace torva {
@@ -47,6 +48,7 @@ void CThreadManager::BringUp(platform::WParam wParam) {
     if (CreateDevice(opened, ordinal, found)) ++opened;
   }
   deviceCount_ = opened;
+  TORVA_LOG_INFO("bring-up: %d of %d amplifier(s) opened", opened, found);
   if (opened == 0) {
     pollState_ = kPollWaitingForReplies;
     WakeIdleStep();
@@ -76,7 +78,10 @@ bool CThreadManager::CreateDevice(int slot, int ordinal, int& found) {
   auto owned = std::make_unique<CUSBDevice>();
   CUSBDevice* device = owned.get();
   device->SetAutoDelete(false);
-  if (!device->CreateThread(platform::ThreadPriority::kTimeCritical)) return false;
+  if (!device->CreateThread(platform::ThreadPriority::kTimeCritical)) {
+    TORVA_LOG_ERROR("bring-up: no thread for amplifier %d", ordinal);
+    return false;
+  }
   ownedDevices_.push_back(std::move(owned));
   device->SetIdentity(slot, Identifier());
   device->SetExitNotice(false);
@@ -86,6 +91,8 @@ bool CThreadManager::CreateDevice(int slot, int ordinal, int& found) {
   const bool opened = device->OpenAmplifier(ordinal);
   if (ordinal == 0) found = std::min(device->AmplifiersFound(), kMaxAmplifiers);
   if (!opened) {
+    TORVA_LOG_WARNING("bring-up: amplifier %d did not open; the next one takes slot %d", ordinal,
+                      slot);
     // The thread ends at once; shutdown still waits for it through its handle.
     retiredHandles_.push_back(device->Handle());
     deviceHandles_[slot].reset();
@@ -113,6 +120,7 @@ void CThreadManager::StartParameterRefresh() {
   const auto order = PlatformOrder();
   for (int position = 0; position < count; ++position)
     IssueCommand(order[static_cast<std::size_t>(position)], CommandCode::kReadAllParameters);
+  TORVA_LOG_INFO("bring-up: reading the parameters of %d amplifier(s)", count);
   pollState_ = kPollWaitingForReplies;
   smartPlateCheckPending_ = 1;
   WakeIdleStep();

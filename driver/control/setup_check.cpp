@@ -7,6 +7,7 @@
 #include "driver/control/library_locks.h"
 #include "driver/control/setup_match.h"
 #include "driver/control/thread_manager.h"
+#include "platform/diagnostic_log.h"
 
 namespace torva {
 namespace {
@@ -65,6 +66,12 @@ void CThreadManager::RunSetupCheck() {
   }
   if (!check.message.empty()) errors_.Set("", std::to_string(check.status), check.message);
   setupStatus_ = check.status;
+  if (check.message.empty()) {
+    TORVA_LOG_INFO("setup check: %d amplifier(s), status %d", count, check.status);
+  } else {
+    TORVA_LOG_WARNING("setup check: %d amplifier(s), status %d: %s", count, check.status,
+                      check.message.c_str());
+  }
 }
 
 bool CThreadManager::SaveConfiguration() {

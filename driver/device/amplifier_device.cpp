@@ -279,10 +279,13 @@ bool CUSBDevice::OnIdle(long /*count*/) {
   {
     Lock lock(lock_);
     if (shuttingDown_) return true;
-    if (downloadRequested_) BeginRequestedDownload();
+    if (download_.Requested()) {
+      download_.Begin(queue_);
+      if (queue_.Queued() > 0) queueEmpty_.ResetEvent();
+    }
     nothingToDo = !streamingRequested_ && queue_.Queued() == 0 &&
                   urgentCode_ == CommandQueue::kEmpty && replyReadsDone_ >= expectedReplyBlocks_ &&
-                  !dataResetPending_ && !downloadRequested_;
+                  !dataResetPending_ && !download_.Requested();
   }
   // With nothing to do the thread sleeps on its queue: whatever gives it work (a queued command,
   // a start, a download, a pipe reset) also posts to it and wakes it.
@@ -402,16 +405,21 @@ void CUSBDevice::AcceptReply(const std::uint8_t* reply, std::size_t length) {
   const std::uint8_t status = parsed ? parsed->status : 0;
   // A calibration block the plate took moves the stream on; a refused one is sent again as it
   // is, so no piece of the stream is skipped or repeated.
-  if (parsed && parsed->code == static_cast<std::uint8_t>(CommandCode::kCalibrationBlock) &&
-      status == kReplyStatusDone && calibrationFile_ &&
-      blocksSent_ < calibrationFile_->BlockCount())
-    ++blocksSent_;
+  if (parsed && parsed->code == static_cast<std::uint8_t>(CommandCode::kCalibrationBlock))
+    download_.OnBlockReply(status);
   queue_.OnReply(true, status);
   bool forControl = true;
   if (parsed && parsed->code == static_cast<std::uint8_t>(CommandCode::kReadDownloadStatus) &&
-      parsed->payloadBytes >= sizeof(PlateStatusBlock))
-    forControl = HandlePlateStatus(parsed->payload);
-  if (queue_.Queued() == 0) queueEmpty_.Set();
+      parsed->payloadBytes >= sizeof(PlateStatusBlock)) {
+    PlateStatusBlock plate;
+    std::memcpy(&plate, parsed->payload, sizeof plate);
+    forControl = download_.OnPlateStatus(plate, queue_);
+  }
+  if (queue_.Queued() == 0) {
+    queueEmpty_.Set();
+  } else {
+    queueEmpty_.ResetEvent();
+  }
   if (forControl)
     platform::PostThreadMessage(controlThread_, kMsgReplyArrived,
                                 static_cast<platform::WParam>(replyPosition_), deviceNumber_);
@@ -472,7 +480,7 @@ std::size_t CUSBDevice::PrepareCommand(CommandCode code, const CommandInfo& info
   const bool download = info.payload == PayloadSource::kCalibrationHeader ||
                         info.payload == PayloadSource::kCalibrationBlock;
   const std::size_t length =
-      download ? BuildDownloadPacket(info, packet.data(), packet.size())
+      download ? download_.BuildPacket(info, packet.data(), packet.size())
                : BuildCommandPacketFromRecords(info, parameters_, runtime_, packet.data(),
                                                packet.size());
   if (length == 0) return 0;  // commands that put nothing on the wire
@@ -491,75 +499,15 @@ std::size_t CUSBDevice::PrepareCommand(CommandCode code, const CommandInfo& info
 void CUSBDevice::RequestCalibrationDownload(const std::string& path) {
   {
     Lock lock(lock_);
-    calibrationPath_ = path;
-    downloadStatus_ = kDownloadRunning;
-    downloadRequested_ = true;
+    download_.Request(path);
   }
   Wake();
 }
 
 PlateStatusBlock CUSBDevice::LastPlateStatus() const {
   Lock lock(lock_);
-  return lastPlateStatus_;
+  return download_.LastPlateStatus();
 }
-
-void CUSBDevice::BeginRequestedDownload() {
-  downloadRequested_ = false;
-  calibrationFile_ = CalibrationFile::Load(calibrationPath_);
-  blocksSent_ = 0;
-  if (!calibrationFile_) {
-    downloadStatus_ = kDownloadFileProblem;
-    return;
-  }
-  queue_.Push(static_cast<int>(CommandCode::kBeginCalibrationDownload));
-  queue_.Push(static_cast<int>(CommandCode::kReadDownloadStatus));
-  queueEmpty_.ResetEvent();
-}
-
-std::size_t CUSBDevice::BuildDownloadPacket(const CommandInfo& info, std::uint8_t* out,
-                                            std::size_t capacity) {
-  if (!calibrationFile_) return 0;
-  if (info.payload == PayloadSource::kCalibrationHeader) {
-    const CalibrationDownloadHeader header = calibrationFile_->DownloadHeader();
-    return BuildCommandPacket(info, &header, sizeof header, out, capacity);
-  }
-  // Once every block has gone out, a further block request carries zeros.
-  static const std::uint8_t kEmptyBlock[kCalibrationBlockBytes] = {};
-  const std::uint8_t* block = calibrationFile_->Block(blocksSent_);
-  return BuildCommandPacket(info, block != nullptr ? block : kEmptyBlock, kCalibrationBlockBytes,
-                            out, capacity);
-}
-
-bool CUSBDevice::HandlePlateStatus(const std::uint8_t* payload) {
-  std::memcpy(&lastPlateStatus_, payload, sizeof lastPlateStatus_);
-  // One block per "ready" and one query at a time: a follow-up is queued only when none of its
-  // kind is waiting yet.
-  switch (static_cast<PlateDownloadState>(lastPlateStatus_.state)) {
-    case PlateDownloadState::kHandToControl:
-      return true;
-    case PlateDownloadState::kReady:
-      QueueOnce(CommandCode::kCalibrationBlock);
-      QueueOnce(CommandCode::kReadDownloadStatus);
-      break;
-    case PlateDownloadState::kBusy:
-      QueueOnce(CommandCode::kReadDownloadStatus);
-      break;
-    case PlateDownloadState::kDone:
-      downloadStatus_ = kDownloadComplete;
-      break;
-    case PlateDownloadState::kFailed:
-      downloadStatus_ = DownloadStatusForPlateError(lastPlateStatus_.errorDetail);
-      break;
-  }
-  return false;
-}
-
-void CUSBDevice::QueueOnce(CommandCode code) {
-  if (queue_.Contains(static_cast<int>(code))) return;
-  queue_.Push(static_cast<int>(code));
-  queueEmpty_.ResetEvent();
-}
-
 
 void CUSBDevice::Wake() {
   platform::PostThreadMessage(Identifier(), platform::kKickIdleMessage, 0, 0);

@@ -34,7 +34,7 @@
 #include <vector>
 
 #include "driver/device/amplifier_parameter_block.h"
-#include "driver/device/calibration_file.h"
+#include "driver/device/calibration_download.h"
 #include "driver/device/calibration_protocol.h"
 #include "driver/device/command_packet.h"
 #include "driver/device/command_queue.h"
@@ -124,8 +124,8 @@ class CUSBDevice : public platform::WorkerThread {
   // --- Smart-plate calibration download ---------------------------------------------------------
   // Hands a calibration file to the device thread, which loads it and streams it to the plate.
   void RequestCalibrationDownload(const std::string& path);
-  int DownloadStatus() const { return downloadStatus_.load(); }
-  void SetDownloadStatus(int status) { downloadStatus_ = status; }
+  int DownloadStatus() const { return download_.Status(); }
+  void SetDownloadStatus(int status) { download_.SetStatus(status); }
   // The last status block the plate sent during a download.
   PlateStatusBlock LastPlateStatus() const;
 
@@ -152,14 +152,6 @@ class CUSBDevice : public platform::WorkerThread {
   std::size_t PrepareCommand(CommandCode code, const CommandInfo& info, CommandPacketBuffer& packet);
   // Sets up the control endpoint for a vendor request and transfers (device thread, no lock).
   bool ControlTransfer(std::uint8_t request, bool toDevice, std::uint8_t* data, std::int32_t& length);
-  // Starts a requested download: loads the file and queues the header and a status query.
-  void BeginRequestedDownload();
-  // Acts on a plate status reply; true when the reply is for the control thread.
-  bool HandlePlateStatus(const std::uint8_t* payload);
-  // Queues a command unless one with the same code is already waiting.
-  void QueueOnce(CommandCode code);
-  // The payload of a download command: the header, or the next block of the stream.
-  std::size_t BuildDownloadPacket(const CommandInfo& info, std::uint8_t* out, std::size_t capacity);
   // Ends the thread's sleep on its queue (it sleeps whenever it has nothing to do).
   void Wake();
 
@@ -202,14 +194,8 @@ class CUSBDevice : public platform::WorkerThread {
   // Set while the command queue is empty.
   platform::Event queueEmpty_{platform::Event::Reset::kManual, true};
 
-  // Calibration download. The status is read by the caller's thread; the rest is guarded by the
-  // device lock.
-  bool downloadRequested_ = false;
-  std::atomic<int> downloadStatus_{0};
-  std::string calibrationPath_;
-  std::optional<CalibrationFile> calibrationFile_;
-  std::int32_t blocksSent_ = 0;
-  PlateStatusBlock lastPlateStatus_{};
+  // Calibration download: guarded by the device lock, except its status.
+  CalibrationDownload download_;
 
   // USB link.
   // Shared so that an abort or reset on the caller's thread keeps it alive while it runs.

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/control/setup_fields.h"
+#include "tests/support/setup_fields.h"
 
 namespace torva {
 namespace {

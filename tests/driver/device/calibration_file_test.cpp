@@ -10,7 +10,7 @@
 #include "driver/device/crc16_arc.h"
 #include "tests/support/fifo_reader_guard.h"
 #include "tests/support/scratch_directory.h"
-#include "tests/control/setup_fields.h"
+#include "tests/support/setup_fields.h"
 
 namespace torva {
 namespace {

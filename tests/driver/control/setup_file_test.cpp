@@ -12,7 +12,7 @@
 #include "tests/support/fifo_reader_guard.h"
 #include "tests/support/file_size_limit.h"
 #include "tests/support/scratch_directory.h"
-#include "tests/control/setup_fields.h"
+#include "tests/support/setup_fields.h"
 
 namespace torva {
 namespace {
