@@ -30,6 +30,10 @@ inline bool DiagnosticEnabled(DiagnosticLevel level) noexcept {
   return static_cast<int>(level) <= active;
 }
 
+// Whether the n-th occurrence (counting from 1) of an event that may repeat on every packet is
+// logged: the first ten, then every thousandth, so that such an event cannot flood the log.
+constexpr bool LogOccurrence(long long n) noexcept { return n <= 10 || n % 1000 == 0; }
+
 // Overrides the level read from the environment (kOff silences the log).
 void SetDiagnosticLevel(DiagnosticLevel level) noexcept;
 

@@ -4,6 +4,7 @@
 #include "driver/control/thread_manager.h"
 #include "driver/device/amplifier_device.h"
 #include "driver/usb/usb_types.h"
+#include "platform/diagnostic_log.h"
 
 namespace torva {
 namespace {
@@ -33,7 +34,11 @@ void CThreadManager::StartAcquisition() {
       startFrame = static_cast<std::int32_t>((frame + kStartFrameLead) & usb::kFrameNumberMask);
     }
     // An amplifier whose last command did not complete normally is left out of this start.
-    if (device->LastReplyStatus() != kReplyStatusDone) continue;
+    if (device->LastReplyStatus() != kReplyStatusDone) {
+      TORVA_LOG_WARNING("start: slot %d left out, its last reply status was %d", slot,
+                        device->LastReplyStatus());
+      continue;
+    }
     {
       platform::CriticalSectionLock lock(AssemblyLock());
       assembler_.ClearDropped(slot);
@@ -42,6 +47,7 @@ void CThreadManager::StartAcquisition() {
     IssueCommand(slot, CommandCode::kStart);
     ++started;
   }
+  TORVA_LOG_INFO("start: %d of %d amplifier(s) for USB frame %d", started, count, startFrame);
 }
 
 void CThreadManager::PrepareStart(int slot, bool firstOfStart, std::int32_t startFrame) {

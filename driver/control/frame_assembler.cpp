@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "driver/device/streaming_packet.h"
+#include "platform/diagnostic_log.h"
 
 namespace torva {
 namespace {
@@ -159,7 +160,13 @@ void FrameAssembler::Take(int slot, int position, const PacketSource& source, in
 
 void FrameAssembler::CountDrop(int slot, std::int32_t counter) {
   const auto s = static_cast<std::size_t>(slot);
-  if (counterKnown_[s] && !Consecutive(lastCounter_[s], counter)) ++dropped_[s];
+  if (counterKnown_[s] && !Consecutive(lastCounter_[s], counter)) {
+    const int gaps = ++dropped_[s];
+    if (platform::LogOccurrence(gaps)) {
+      TORVA_LOG_WARNING("slot %d: sample counter went from %d to %d (%d gap(s) this run)", slot,
+                        lastCounter_[s], counter, gaps);
+    }
+  }
   counterKnown_[s] = true;
   lastCounter_[s] = counter;
 }

@@ -1,6 +1,7 @@
 #include "driver/control/frame_ring.h"
 
 #include "driver/control/library_locks.h"
+#include "platform/diagnostic_log.h"
 
 #include <cstdint>
 
@@ -54,7 +55,10 @@ bool FrameRing::MakeRoomForWrite() {
   if (available_ < kRingEntries) return false;
   readIndex_ = (readIndex_ + 1) % kRingEntries;
   --available_;
-  ++overruns_;
+  const int overruns = ++overruns_;
+  if (platform::LogOccurrence(overruns)) {
+    TORVA_LOG_WARNING("frame ring full: the oldest frame was overwritten (%d this run)", overruns);
+  }
   return true;
 }
 

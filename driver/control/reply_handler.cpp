@@ -10,6 +10,7 @@
 #include "driver/device/amplifier_device.h"
 #include "driver/device/command_packet.h"
 #include "driver/usb/usb_types.h"
+#include "platform/diagnostic_log.h"
 
 namespace torva {
 namespace {
@@ -46,6 +47,7 @@ void CThreadManager::OnDeviceLost(platform::WParam /*wParam*/, platform::LParam 
                     strnlen(parameters->amplifierSerial, sizeof parameters->amplifierSerial));
     }
   }
+  TORVA_LOG_WARNING("slot %d: amplifier %s left the bus", slot, serial.c_str());
   // A lost amplifier has no stop left to acknowledge.
   stopAcknowledged_ |= 1u << slot;
   errors_.Set(serial, std::to_string(static_cast<int>(usb::UsbResult::kNoDevice)),

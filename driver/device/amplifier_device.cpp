@@ -7,6 +7,7 @@
 #include "driver/device/command_packet.h"
 #include "driver/device/streaming_packet.h"
 #include "driver/usb/usb_device.h"
+#include "platform/diagnostic_log.h"
 
 namespace torva {
 namespace {
@@ -323,7 +324,11 @@ void CUSBDevice::ReadStreamingPacket(usb::CCyUSBEndPoint& endpoint) {
   if (length < dataRingPacketSize_) {
     // A short packet carries no whole set of samples: it is lost, not handed on half-filled. The
     // counter it should have carried is taken as seen, so the next packet is no second loss.
-    ++lostPackets_;
+    const int lost = ++lostPackets_;
+    if (platform::LogOccurrence(lost)) {
+      TORVA_LOG_WARNING("slot %d: a streaming read brought %d of %d bytes; packet lost",
+                        deviceNumber_, length, dataRingPacketSize_);
+    }
     if (!firstPacketOfRun_) {
       previousCounter_ = static_cast<std::int32_t>(
           (static_cast<std::uint32_t>(previousCounter_) + kSamplesPerPacket) &
@@ -352,6 +357,7 @@ void CUSBDevice::CheckDeviceLost(const usb::CCyUSBEndPoint& endpoint) {
   if (endpoint.UsbdStatus() != static_cast<std::uint32_t>(usb::UsbResult::kNoDevice)) return;
   if (!open_.exchange(false)) return;
   streamingRequested_ = false;
+  TORVA_LOG_ERROR("slot %d: the amplifier is gone; its thread stops using it", deviceNumber_);
   platform::PostThreadMessage(controlThread_, kMsgDeviceLost, 0, deviceNumber_);
 }
 

@@ -2,6 +2,7 @@
 // parameters and streams them through the shipped library and libusb, in a process of its own.
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -123,6 +124,31 @@ TEST_F(UsbfsTorvactl, PrintsEveryAmplifiersIdentityAndParameters) {
   EXPECT_TRUE(HasLine(run.out, "platform serial", "P048311")) << run.out;
   EXPECT_TRUE(HasLine(run.out, "platform serial", "P048318")) << run.out;
   EXPECT_TRUE(HasLine(run.out, "acquisition rate", "1000 Hz")) << run.out;
+}
+
+// The diagnostic log is silent unless asked for; --verbose shows the bring-up, the setup check
+// and the start, one line each with time, thread and place.
+TEST_F(UsbfsTorvactl, VerboseLogsTheBringUpSetupCheckAndStartAndQuietLogsNothing) {
+  ::unsetenv("TORVA_DEBUG");
+  const std::vector<std::string> stream = {"stream", "--seconds", "1", "--output", Path("s.csv")};
+  const CommandRun quiet = RunTorvactl(stream);
+  ASSERT_TRUE(quiet.exit.finished);
+  ASSERT_EQ(quiet.exit.status, 0) << quiet.err;
+  EXPECT_EQ(quiet.err.find(" torva["), std::string::npos) << quiet.err;
+
+  std::vector<std::string> verbose = {"--verbose"};
+  verbose.insert(verbose.end(), stream.begin(), stream.end());
+  const CommandRun run = RunTorvactl(verbose);
+  ASSERT_TRUE(run.exit.finished);
+  ASSERT_EQ(run.exit.status, 0) << run.err;
+  for (const char* event : {"bring_up.cpp:", "setup_check.cpp:", "acquisition_control.cpp:"}) {
+    bool found = false;
+    for (const std::string& line : Lines(run.err)) {
+      if (line.find(" torva[") != std::string::npos && line.find(event) != std::string::npos)
+        found = true;
+    }
+    EXPECT_TRUE(found) << event << " in\n" << run.err;
+  }
 }
 
 TEST_F(UsbfsTorvactl, StreamsTwoAmplifiersInAlignedContinuousFrames) {

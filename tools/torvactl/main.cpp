@@ -1,5 +1,9 @@
 // torvactl: runs the driver library from the command line.
-//   torvactl [--help] <command> [command options]
+//   torvactl [--help] [--verbose] <command> [command options]
+// --verbose (anywhere on the line) switches the library's diagnostic log fully on, as
+// TORVA_DEBUG=3 does: every event goes to standard error.
+
+#include <stdlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -43,23 +47,31 @@ const std::vector<Command>& Commands() {
 namespace {
 
 void PrintUsage() {
-  std::printf("usage: torvactl <command> [options]\n\ncommands:\n");
+  std::printf("usage: torvactl [--verbose] <command> [options]\n\ncommands:\n");
   for (const auto& command : torvactl::Commands())
     std::printf("  %-16s %s\n", command.name, command.summary);
-  std::printf("\nRun 'torvactl <command> --help' for a command's options.\n");
+  std::printf("\n--verbose logs what the library does to standard error (as TORVA_DEBUG=3).\n"
+              "Run 'torvactl <command> --help' for a command's options.\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The first argument names the command; everything after it belongs to the command, whose own
+  std::vector<std::string> words(argv + std::min(argc, 1), argv + argc);
+  const auto verbose = std::remove(words.begin(), words.end(), std::string("--verbose"));
+  if (verbose != words.end()) {
+    words.erase(verbose, words.end());
+    // Before the first library call, which reads the level once.
+    ::setenv("TORVA_DEBUG", "3", 1);
+  }
+  // The first word names the command; everything after it belongs to the command, whose own
   // options are parsed there.
-  const std::string name = argc > 1 ? argv[1] : "status";
+  const std::string name = words.empty() ? "status" : words.front();
   if (name == "--help" || name == "-h" || name == "help") {
     PrintUsage();
     return 0;
   }
-  const std::vector<std::string> arguments(argv + std::min(argc, 2), argv + argc);
+  const std::vector<std::string> arguments(words.begin() + (words.empty() ? 0 : 1), words.end());
   for (const auto& command : torvactl::Commands())
     if (name == command.name) return command.run(arguments);
   std::fprintf(stderr, "torvactl: unknown command '%s'\n", name.c_str());
