@@ -15,6 +15,7 @@
 
 #include "bench/bench_support.h"
 #include "driver/api/usb_manager.h"
+#include "driver/control/frame_layout.h"
 #include "driver/device/amplifier_device.h"
 #include "platform/thread_priority.h"
 
@@ -70,8 +71,9 @@ int main(int argc, char** argv) {
     while (fmDLLTransferFloatData(&frame) > 0) {
       const Clock::time_point held = Clock::now();
       Clock::time_point last{};
+      const torva::FrameLayout layout(torva::kFormatRecords, amplifiers);
       for (int position = 0; position < amplifiers; ++position) {
-        const auto counter = static_cast<std::int32_t>(frame[position * 8]);
+        const auto counter = static_cast<std::int32_t>(frame[layout.Counter(0, position)]);
         const int slot = control.SlotAt(position);
         last = std::max(last, ArrivalOf(*control.Device(slot), counter, hints[static_cast<std::size_t>(slot)]));
       }

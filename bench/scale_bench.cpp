@@ -10,6 +10,7 @@
 
 #include "bench/bench_support.h"
 #include "driver/api/usb_manager.h"
+#include "driver/control/frame_layout.h"
 #include "driver/device/amplifier_device.h"
 
 using namespace torva;
@@ -33,12 +34,13 @@ int main(int argc, char** argv) {
   while (std::chrono::steady_clock::now() < end) {
     bench::WaitForDataReady(std::chrono::milliseconds(100));
     float* frame = nullptr;
+    const torva::FrameLayout layout(torva::kFormatRecords, amplifiers);
     while (fmDLLTransferFloatData(&frame) > 0) {
       ++frames;
       for (int s = 0; s < 16; ++s) {
-        const float counter = frame[s * amplifiers * 8];
+        const float counter = frame[layout.Counter(s, 0)];
         for (int p = 1; p < amplifiers; ++p)
-          if (frame[(s * amplifiers + p) * 8] != counter) {
+          if (frame[layout.Counter(s, p)] != counter) {
             ++misalignedRows;
             break;
           }

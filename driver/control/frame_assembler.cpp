@@ -9,8 +9,10 @@
 namespace torva {
 namespace {
 
-constexpr int kRecordValues = 8;  // counter, six channels, auxiliary word
 constexpr int kChannels = static_cast<int>(kChannelCount);
+static_assert(kChannels == kFrameChannels);
+// The auxiliary word's index among a streaming sample's 32-bit words.
+constexpr int kAuxiliaryWord = offsetof(StreamingSample, auxiliary) / sizeof(std::int32_t);
 
 std::int32_t Word(const std::uint8_t* sample, int word) {
   std::int32_t value;
@@ -24,15 +26,6 @@ void CopyChannels(const std::uint8_t* sample, float* out) {
 }
 
 }  // namespace
-
-int FrameAssembler::ValuesPerRecord(int format) {
-  switch (format) {
-    case kFormatChannels: return kChannels;
-    case kFormatRecords:
-    case kFormatRows: return kRecordValues;
-    default: return 0;
-  }
-}
 
 bool FrameAssembler::Later(std::int32_t a, std::int32_t b) {
   const std::int64_t difference = std::int64_t{a} - std::int64_t{b};
@@ -182,33 +175,33 @@ std::int32_t FrameAssembler::Convert(int slot, int position, int ringIndex,
   if (position < 0 || position >= n) return frameNumber;
   float* frame = scratch_.data();
 
-  switch (EffectiveFormat(format)) {
+  const FrameLayout layout(EffectiveFormat(format), n);
+  switch (layout.Format()) {
     case kFormatChannels:
       for (int s = 0; s < samples; ++s) {
         const std::uint8_t* sample = packet + static_cast<std::size_t>(s) * kStreamingSampleBytes;
-        CopyChannels(sample, frame + (s * n + position) * kChannels);
+        CopyChannels(sample, frame + layout.Channel(s, position, 0));
       }
       break;
     case kFormatRecords:
       for (int s = 0; s < samples; ++s) {
         const std::uint8_t* sample = packet + static_cast<std::size_t>(s) * kStreamingSampleBytes;
-        float* record = frame + (s * n + position) * kRecordValues;
         const std::int32_t counter = Word(sample, 0);
         CountDrop(slot, counter);
-        record[0] = static_cast<float>(counter);
-        CopyChannels(sample, record + 1);
-        record[7] = static_cast<float>(Word(sample, 7));
+        frame[layout.Counter(s, position)] = static_cast<float>(counter);
+        CopyChannels(sample, frame + layout.Channel(s, position, 0));
+        frame[layout.Auxiliary(s, position)] = static_cast<float>(Word(sample, kAuxiliaryWord));
       }
       break;
     case kFormatRows:
       for (int s = 0; s < samples; ++s) {
         const std::uint8_t* sample = packet + static_cast<std::size_t>(s) * kStreamingSampleBytes;
-        float* row = frame + s * (kChannels * n + 2);
         const std::int32_t counter = Word(sample, 0);
         CountDrop(slot, counter);
-        if (position == 0) row[0] = static_cast<float>(counter);
-        CopyChannels(sample, row + 1 + kChannels * position);
-        if (position == n - 1) row[kChannels * n + 1] = static_cast<float>(Word(sample, 7));
+        if (position == 0) frame[layout.Counter(s, position)] = static_cast<float>(counter);
+        CopyChannels(sample, frame + layout.Channel(s, position, 0));
+        if (position == n - 1)
+          frame[layout.Auxiliary(s, position)] = static_cast<float>(Word(sample, kAuxiliaryWord));
       }
       break;
     default:

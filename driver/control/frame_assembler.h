@@ -20,13 +20,10 @@
 #include <vector>
 
 #include "driver/control/control_limits.h"
+#include "driver/control/frame_layout.h"
 #include "driver/control/frame_ring.h"
 
 namespace torva {
-
-// Frame layouts: 0 = channels only, 1 = counter, channels and auxiliary word per amplifier,
-// 2 = one counter, every amplifier's channels, one auxiliary word per sample.
-enum DataFormat : int { kFormatChannels = 0, kFormatRecords = 1, kFormatRows = 2 };
 
 // Where the packet handler finds a streaming packet: a device's data-ring slot.
 class PacketSource {
@@ -42,7 +39,7 @@ class FrameAssembler {
   static constexpr std::int64_t kWrapDistance = 16000000;
 
   // Values per sample and amplifier in a layout (0 for an unknown format).
-  static int ValuesPerRecord(int format);
+  static constexpr int ValuesPerRecord(int format) { return FrameLayout::ValuesPerRecord(format); }
   // Whether frame number `a` is later than `b`, across a counter wrap.
   static bool Later(std::int32_t a, std::int32_t b);
   // Whether `counter` directly follows `previous` (also across a wrap of the counter).

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "driver/api/TorvaUSBDevice.h"
+#include "driver/control/frame_layout.h"
 #include "platform/thread_messages.h"
 #include "sim/amplifier_description.h"
 #include "tests/e2e/usbfs_testbed.h"
@@ -25,8 +26,6 @@ namespace torva::e2e {
 inline constexpr int kAmplifiersReady = 2;
 inline constexpr std::int32_t kPlateType = 100;
 inline constexpr int kSamplesPerFrame = 16;
-// Floats per sample and plate in data format 1: counter, six channels, auxiliary word.
-inline constexpr int kValuesPerRecord = 8;
 inline constexpr int kRateHz = 1000;
 // How long a bring-up or a shutdown may take on a loaded machine.
 inline constexpr std::chrono::seconds kLibraryLimit{10};
@@ -108,7 +107,8 @@ class ShippedLibraryOnUsbfs : public testing::ScratchDirectory {
   static std::vector<std::vector<float>> Collect(int frames, int plates,
                                                  std::chrono::milliseconds limit) {
     const std::size_t values =
-        static_cast<std::size_t>(plates) * kValuesPerRecord * kSamplesPerFrame;
+        static_cast<std::size_t>(FrameLayout(kFormatRecords, plates).ValuesPerRow()) *
+        kSamplesPerFrame;
     std::vector<std::vector<float>> collected;
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (static_cast<int>(collected.size()) < frames &&
@@ -147,8 +147,9 @@ inline FrameCheck CheckFrames(const std::vector<std::vector<float>>& frames, int
   FrameCheck check;
   for (const auto& frame : frames) {
     for (int sample = 0; sample < kSamplesPerFrame; ++sample) {
+      const FrameLayout layout(kFormatRecords, plates);
       const auto counterOf = [&](int plate) {
-        return frame[static_cast<std::size_t>((sample * plates + plate) * kValuesPerRecord)];
+        return frame[static_cast<std::size_t>(layout.Counter(sample, plate))];
       };
       const float counter = counterOf(0);
       for (int plate = 1; plate < plates; ++plate) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "driver/api/TorvaUSBDevice.h"
+#include "driver/control/frame_layout.h"
 #include "platform/thread_messages.h"
 #include "tools/torvactl/command.h"
 #include "tools/torvactl/command_line.h"
@@ -29,7 +30,8 @@ namespace torvactl {
 namespace {
 
 constexpr int kSamplesPerFrame = 16;
-constexpr int kChannels = 6;
+constexpr int kChannels = torva::kFrameChannels;
+constexpr int kFz = 2;  // channel index of Fz
 constexpr const char* kChannelNames[kChannels] = {"Fx", "Fy", "Fz", "Mx", "My", "Mz"};
 constexpr const char* kChannelUnits[kChannels] = {"N", "N", "N", "N.m", "N.m", "N.m"};
 constexpr auto kProgressInterval = std::chrono::milliseconds(200);
@@ -117,26 +119,19 @@ void WriteHeader(CsvWriter& csv, const std::vector<std::string>& serials, int fo
 // Writes the 16 sample rows of one frame and adds them to the plate summaries.
 void WriteFrame(CsvWriter& csv, const float* frame, int plates, int format,
                 std::vector<PlateSummary>& summary) {
+  const torva::FrameLayout layout(format, plates);
   for (int s = 0; s < kSamplesPerFrame; ++s) {
-    if (format == 1) {
-      const float* records = frame + s * plates * 8;
-      csv.Integer(static_cast<long long>(records[0]));
-      for (int p = 0; p < plates; ++p) {
-        const float* record = records + p * 8;
-        for (int c = 0; c < kChannels; ++c) csv.Number(record[1 + c]);
-        csv.Integer(static_cast<long long>(record[7]));
-      }
-    } else {
-      const float* row = frame + s * (kChannels * plates + 2);
-      csv.Integer(static_cast<long long>(row[0]));
-      for (int p = 0; p < plates; ++p)
-        for (int c = 0; c < kChannels; ++c) csv.Number(row[1 + kChannels * p + c]);
-      csv.Integer(static_cast<long long>(row[kChannels * plates + 1]));
+    csv.Integer(static_cast<long long>(frame[layout.Counter(s, 0)]));
+    for (int p = 0; p < plates; ++p) {
+      for (int c = 0; c < kChannels; ++c) csv.Number(frame[layout.Channel(s, p, c)]);
+      if (format == torva::kFormatRecords)
+        csv.Integer(static_cast<long long>(frame[layout.Auxiliary(s, p)]));
     }
+    if (format == torva::kFormatRows)
+      csv.Integer(static_cast<long long>(frame[layout.Auxiliary(s, plates - 1)]));
     csv.EndRow();
     for (int p = 0; p < plates; ++p) {
-      const float fz = format == 1 ? frame[(s * plates + p) * 8 + 3]
-                                   : frame[s * (kChannels * plates + 2) + 1 + kChannels * p + 2];
+      const float fz = frame[layout.Channel(s, p, kFz)];
       PlateSummary& plate = summary[static_cast<std::size_t>(p)];
       ++plate.samples;
       plate.sumFz += static_cast<double>(fz);

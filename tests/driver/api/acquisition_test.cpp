@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "driver/control/frame_layout.h"
 #include "driver/device/amplifier_device.h"
 #include "platform/thread_messages.h"
 #include "platform/window_target.h"
@@ -76,10 +77,11 @@ TEST_F(Acquisition, FramesOfTwoAmplifiersAreAlignedAndContinuous) {
   ASSERT_EQ(frames.size(), 20u);
   float previous = -1.0f;
   for (const auto& frame : frames) {
-    ASSERT_EQ(frame.size(), 2u * 8 * kSamples);
+    const FrameLayout layout(kFormatRecords, 2);
+    ASSERT_EQ(frame.size(), static_cast<std::size_t>(layout.ValuesPerRow() * kSamples));
     for (int s = 0; s < kSamples; ++s) {
-      const float counter = frame[static_cast<std::size_t>(s * 2 * 8)];
-      EXPECT_EQ(frame[static_cast<std::size_t>((s * 2 + 1) * 8)], counter);  // same sample
+      const float counter = frame[static_cast<std::size_t>(layout.Counter(s, 0))];
+      EXPECT_EQ(frame[static_cast<std::size_t>(layout.Counter(s, 1))], counter);  // same sample
       if (previous >= 0) {
         EXPECT_EQ(counter, previous + 1.0f);
       }
