@@ -3,12 +3,13 @@
 #include "driver/control/device_count.h"
 
 #include "driver/device/amplifier_identity.h"
+#include "driver/device/kernel_driver_choice.h"
 #include "driver/usb/usb_device.h"
 
 namespace torva {
 
 int CountAttachedAmplifiers() {
-  usb::UsbDevice device;
+  usb::UsbDevice device(ChosenKernelDriver());
   const int devices = device.CountDevices();
   int amplifiers = 0;
   for (int index = 0; index < devices; ++index) {

@@ -3,10 +3,10 @@
 
 #include <cstring>
 
-#include "driver/control/configuration_directory.h"
 #include "driver/control/library_locks.h"
 #include "driver/control/setup_match.h"
 #include "driver/control/thread_manager.h"
+#include "platform/configuration_directory.h"
 #include "platform/diagnostic_log.h"
 
 namespace torva {
@@ -23,7 +23,7 @@ void CopyField(char (&out)[N], const char* field, std::size_t bytes) {
 }  // namespace
 
 void CThreadManager::LoadSavedSetup() {
-  const ConfigurationDirectory directory = LocateConfigurationDirectory();
+  const platform::ConfigurationDirectory directory = platform::LocateConfigurationDirectory();
   configurationDirectory_ = directory.path;
   settings_ = AcquisitionSettings{};
   std::optional<SavedSetup> saved = ReadSetupFile(configurationDirectory_ + kSetupFileName);

@@ -2,9 +2,10 @@
 
 #include <cstring>
 
-#include "driver/control/message_numbers.h"
 #include "driver/device/amplifier_identity.h"
 #include "driver/device/command_packet.h"
+#include "driver/device/device_messages.h"
+#include "driver/device/kernel_driver_choice.h"
 #include "driver/device/streaming_packet.h"
 #include "driver/usb/usb_device.h"
 #include "platform/diagnostic_log.h"
@@ -44,7 +45,7 @@ void CUSBDevice::ClearRuntimeLastWord() {
 }
 
 bool CUSBDevice::OpenAmplifier(int ordinal) {
-  auto device = std::make_unique<usb::UsbDevice>();
+  auto device = std::make_unique<usb::UsbDevice>(ChosenKernelDriver());
   const int count = device->CountDevices();
   if (ordinal == 0) {
     amplifiersFound_ = 0;

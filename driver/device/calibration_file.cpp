@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "driver/control/configuration_directory.h"
 #include "driver/device/crc16_arc.h"
+#include "platform/configuration_directory.h"
 #include "platform/regular_file_read.h"
 
 namespace torva {
@@ -69,13 +69,13 @@ CalibrationDownloadHeader CalibrationFile::DownloadHeader() const {
 }
 
 std::optional<std::string> ReadCalibrationDirectory() {
-  return ReadDirectorySetting(kCalibrationKey);
+  return platform::ReadDirectorySetting(kCalibrationKey);
 }
 
 std::optional<std::string> CalibrationFileName(const char (&platformSerial)[kPlatformSerialBytes]) {
   const std::string serial(platformSerial,
                            std::find(platformSerial, platformSerial + kPlatformSerialBytes, '\0'));
-  if (serial.empty() || serial.find(kPathSeparator) != std::string::npos) return std::nullopt;
+  if (serial.empty() || serial.find(platform::kPathSeparator) != std::string::npos) return std::nullopt;
   return serial + kCalibrationFileExtension;
 }
 

@@ -19,7 +19,7 @@ struct UsbDeviceSummary {
 };
 
 // Opens each device in turn and notes what it reports.
-std::vector<UsbDeviceSummary> ListUsbDevices(KernelDriver& driver = ActiveKernelDriver());
+std::vector<UsbDeviceSummary> ListUsbDevices(KernelDriver& driver);
 
 // One line per device: "0  1f6d:012c  serial TA601201  high speed  Torva USB Amplifier", or
 // "1  (cannot be opened)"; "no devices" when the list is empty.

@@ -93,8 +93,4 @@ class KernelDriver {
   virtual std::unique_ptr<OpenedDevice> OpenDevice(int index) = 0;
 };
 
-// The driver the library uses: the emulator when TORVA_SIMULATE is set or emulated devices were
-// installed in code (sim::EmulatedBus), otherwise libusb. Decided afresh at every call.
-KernelDriver& ActiveKernelDriver();
-
 }  // namespace torva::usb

@@ -11,14 +11,13 @@
 #include <cstdint>
 #include <memory>
 
-#include "driver/device/command_set.h"
 #include "driver/usb/kernel_driver.h"
 
 namespace torva::usb {
 
 class LibusbKernelDriver final : public KernelDriver {
  public:
-  explicit LibusbKernelDriver(std::uint16_t vendorId = kAmplifierVendorId);
+  explicit LibusbKernelDriver(std::uint16_t vendorId);
 
   int CountDevices() override;
   std::unique_ptr<OpenedDevice> OpenDevice(int index) override;

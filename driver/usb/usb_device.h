@@ -40,7 +40,7 @@ class UsbDevice {
   static constexpr std::uint8_t kNoAlternateSetting = 255;
 
   // `driver` plays the role of the device-interface class: the set of devices enumerated.
-  explicit UsbDevice(KernelDriver& driver = ActiveKernelDriver(), bool openNow = false);
+  explicit UsbDevice(KernelDriver& driver, bool openNow = false);
   UsbDevice(const UsbDevice&) = delete;
   UsbDevice& operator=(const UsbDevice&) = delete;
   ~UsbDevice();

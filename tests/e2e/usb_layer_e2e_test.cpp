@@ -87,7 +87,7 @@ class UsbfsUsbLayer : public ::testing::Test {
   }
 
   std::unique_ptr<UsbfsTestbed> testbed_;
-  usb::LibusbKernelDriver driver_;
+  usb::LibusbKernelDriver driver_{kAmplifierVendorId};
   std::unique_ptr<usb::UsbDevice> device_;
 };
 

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "driver/device/kernel_driver_choice.h"
 #include "driver/usb/device_list.h"
 #include "tools/torvactl/command.h"
 #include "tools/torvactl/command_line.h"
@@ -12,7 +13,8 @@ namespace torvactl {
 
 int RunList(const std::vector<std::string>& arguments) {
   if (const auto status = ParseNoArguments("torvactl list", arguments)) return *status;
-  std::printf("%s", torva::usb::FormatUsbDeviceList(torva::usb::ListUsbDevices()).c_str());
+  const auto devices = torva::usb::ListUsbDevices(torva::ChosenKernelDriver());
+  std::printf("%s", torva::usb::FormatUsbDeviceList(devices).c_str());
   return 0;
 }
 

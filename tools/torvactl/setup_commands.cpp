@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "driver/api/TorvaUSBDevice.h"
-#include "driver/control/configuration_directory.h"
 #include "driver/control/setup_file.h"
+#include "platform/configuration_directory.h"
 #include "tools/torvactl/command.h"
 #include "tools/torvactl/command_line.h"
 #include "tools/torvactl/library_session.h"
@@ -61,7 +61,8 @@ const char* DownloadRefusalText(int result) {
 // How many amplifiers the saved setup lists (its count as written, even when corrupt); 0 when
 // there is none. The directory is the one the library located when it was initialised.
 int SavedAmplifierCount() {
-  const torva::ConfigurationDirectory directory = torva::LocateConfigurationDirectory();
+  const torva::platform::ConfigurationDirectory directory =
+      torva::platform::LocateConfigurationDirectory();
   if (!directory.found) return 0;
   const std::optional<torva::SavedSetup> saved =
       torva::ReadSetupFile(directory.path + torva::kSetupFileName);

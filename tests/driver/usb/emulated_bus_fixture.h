@@ -1,6 +1,6 @@
 #pragma once
 // Installs emulated amplifiers on the process-wide emulated bus for one test and takes them away
-// afterwards, so the USB layer under test talks to the emulator through ActiveKernelDriver().
+// afterwards, so the USB layer under test talks to the emulator through sim::ChosenKernelDriver().
 
 #include <gtest/gtest.h>
 

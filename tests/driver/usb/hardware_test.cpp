@@ -47,7 +47,7 @@ class HardwareAmplifier : public ::testing::Test {
     return control->ReadControl(reply->data(), length);
   }
 
-  LibusbKernelDriver driver_;
+  LibusbKernelDriver driver_{kAmplifierVendorId};
   UsbDevice device_{driver_};
 };
 

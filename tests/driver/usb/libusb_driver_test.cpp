@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "driver/device/command_set.h"
 #include "driver/usb/device_list.h"
 #include "driver/usb/libusb_kernel_driver.h"
 #include "driver/usb/usb_device.h"
@@ -29,7 +30,7 @@ TEST(LibusbDriver, FindsNothingAndOpensNothingWhenNoDeviceIsPresent) {
 TEST(LibusbDriver, EnumeratesTheAmplifierVendorWithoutErrors) {
   // Whatever is attached here, counting and listing the amplifiers' vendor must not fail; on a
   // machine without amplifiers the count is 0.
-  LibusbKernelDriver driver;
+  LibusbKernelDriver driver(kAmplifierVendorId);
   const int count = driver.CountDevices();
   EXPECT_GE(count, 0);
   EXPECT_EQ(static_cast<int>(ListUsbDevices(driver).size()), count);

@@ -8,6 +8,7 @@
 
 #include "driver/device/command_packet.h"
 #include "driver/device/command_set.h"
+#include "driver/device/kernel_driver_choice.h"
 #include "driver/device/streaming_packet.h"
 #include "driver/usb/usb_device.h"
 #include "emulated_bus_fixture.h"
@@ -34,7 +35,7 @@ class SlowStreamingPace : public testing::EmulatedBusTest {};
 
 TEST_F(SlowStreamingPace, TwoSecondsOfStreamingMatchTheConfiguredRateWithinOnePercent) {
   Install({sim::DescribeAmplifier(0, 100)});
-  UsbDevice device;
+  UsbDevice device(ChosenKernelDriver());
   ASSERT_TRUE(device.OpenDevice(0));
   constexpr std::int32_t kRate = 2000;
   ASSERT_TRUE(Send(device, CommandCode::kSetAcquisitionRate, kRate));

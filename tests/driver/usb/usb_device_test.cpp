@@ -9,12 +9,13 @@
 
 #include "driver/device/command_packet.h"
 #include "driver/device/command_set.h"
+#include "driver/device/kernel_driver_choice.h"
 #include "driver/device/streaming_packet.h"
 #include "driver/usb/device_list.h"
-#include "driver/usb/emulated_kernel_driver.h"
 #include "driver/usb/libusb_kernel_driver.h"
 #include "driver/usb/usb_device.h"
 #include "emulated_bus_fixture.h"
+#include "sim/emulated_kernel_driver.h"
 
 namespace torva::usb {
 namespace {
@@ -64,7 +65,7 @@ class UsbDeviceTest : public EmulatedBusTest {
   // One amplifier, opened, with its data endpoint set to wait without a limit.
   CCyBulkEndPoint* OpenWithInfiniteDataEndpoint() {
     amplifier_ = Install({sim::DescribeAmplifier(0, 100)})[0];
-    device_ = std::make_unique<UsbDevice>();  // after Install: the emulated driver is active
+    device_ = std::make_unique<UsbDevice>(ChosenKernelDriver());  // the emulator, after Install
     if (!device_->OpenDevice(0)) return nullptr;
     device_->BulkInEndPoint()->SetTimeOut(kInfiniteTimeout);
     return device_->BulkInEndPoint();
@@ -76,7 +77,7 @@ class UsbDeviceTest : public EmulatedBusTest {
 
 TEST_F(UsbDeviceTest, NoDeviceMeansCountZeroAndOpenFails) {
   Install({});
-  UsbDevice device;
+  UsbDevice device(ChosenKernelDriver());
   EXPECT_EQ(device.CountDevices(), 0);
   EXPECT_FALSE(device.OpenDevice(0));
   EXPECT_FALSE(device.IsOpen());
@@ -84,12 +85,12 @@ TEST_F(UsbDeviceTest, NoDeviceMeansCountZeroAndOpenFails) {
   EXPECT_EQ(device.Endpoint(0), nullptr);
   EXPECT_FALSE(device.ResetUsbDevice());
   EXPECT_FALSE(device.CurrentFrameNumber());
-  EXPECT_EQ(FormatUsbDeviceList(ListUsbDevices()), "no devices\n");
+  EXPECT_EQ(FormatUsbDeviceList(ListUsbDevices(ChosenKernelDriver())), "no devices\n");
 }
 
 TEST_F(UsbDeviceTest, OpensAndReadsDescriptorsStringsAndEndpoints) {
   Install({sim::DescribeAmplifier(0, 100), sim::DescribeAmplifier(1, 300)});
-  UsbDevice device(ActiveKernelDriver(), true);  // open device 0 at once
+  UsbDevice device(ChosenKernelDriver(), true);  // open device 0 at once
   ASSERT_TRUE(device.IsOpen());
   EXPECT_EQ(device.DeviceCount(), 2);
   ASSERT_TRUE(device.OpenDevice(1));
@@ -133,7 +134,7 @@ TEST_F(UsbDeviceTest, OpensAndReadsDescriptorsStringsAndEndpoints) {
 
 TEST_F(UsbDeviceTest, ControlTimeoutsReachTheRecordInWholeSeconds) {
   Install({sim::DescribeAmplifier(0, 100)});
-  UsbDevice device;
+  UsbDevice device(ChosenKernelDriver());
   ASSERT_TRUE(device.OpenDevice(0));
   CCyControlEndPoint* control = device.ControlEndPoint();
   control->SetTimeOut(500);
@@ -154,7 +155,7 @@ TEST_F(UsbDeviceTest, ControlTimeoutsReachTheRecordInWholeSeconds) {
 
 TEST_F(UsbDeviceTest, VendorCommandsRoundTripThroughTheControlEndpoint) {
   const auto amplifiers = Install({sim::DescribeAmplifier(0, 300)});
-  UsbDevice device;
+  UsbDevice device(ChosenKernelDriver());
   ASSERT_TRUE(device.OpenDevice(0));
   const float offsets[3] = {0.25f, -0.5f, -1.75f};
   ASSERT_TRUE(SendCommand(device, CommandCode::kSetXYZOffsets, offsets, sizeof offsets));
@@ -208,7 +209,7 @@ TEST_F(UsbDeviceTest, AnInfiniteBulkReadReturnsWhenAnotherThreadAbortsThePipe) {
 
 TEST_F(UsbDeviceTest, AFiniteBulkReadTimesOutWhenNothingArrives) {
   Install({sim::DescribeAmplifier(0, 100)});
-  UsbDevice device;
+  UsbDevice device(ChosenKernelDriver());
   ASSERT_TRUE(device.OpenDevice(0));
   CCyBulkEndPoint* data = device.BulkInEndPoint();
   data->SetTimeOut(30);
@@ -227,7 +228,7 @@ TEST_F(UsbDeviceTest, AFiniteBulkReadTimesOutWhenNothingArrives) {
 
 TEST_F(UsbDeviceTest, BufferedTransfersAndAStalledPipeThatIsReset) {
   const auto amplifiers = Install({sim::DescribeAmplifier(0, 100)});
-  UsbDevice device;
+  UsbDevice device(ChosenKernelDriver());
   ASSERT_TRUE(device.OpenDevice(0));
   std::int32_t rate = 3000;
   ASSERT_TRUE(SendCommand(device, CommandCode::kSetAcquisitionRate, &rate, sizeof rate));
@@ -258,7 +259,7 @@ TEST_F(UsbDeviceTest, DeviceResetFrameNumberAndSpeed) {
   sim::AmplifierDescription fullSpeed = sim::DescribeAmplifier(1, 100);
   fullSpeed.highSpeed = false;
   const auto amplifiers = Install({sim::DescribeAmplifier(0, 100), fullSpeed});
-  UsbDevice device;
+  UsbDevice device(ChosenKernelDriver());
   ASSERT_TRUE(device.OpenDevice(0));
   const std::int32_t startFrame = 0;
   ASSERT_TRUE(SendCommand(device, CommandCode::kStart, &startFrame, sizeof startFrame));
@@ -284,7 +285,7 @@ TEST_F(UsbDeviceTest, DeviceResetFrameNumberAndSpeed) {
 
 TEST_F(UsbDeviceTest, AnUnpluggedDeviceLeavesTheBusAndFailsEveryTransfer) {
   const auto amplifiers = Install({sim::DescribeAmplifier(0, 100), sim::DescribeAmplifier(1, 100)});
-  UsbDevice device;
+  UsbDevice device(ChosenKernelDriver());
   ASSERT_TRUE(device.OpenDevice(0));
   amplifiers[0]->Unplug();
   EXPECT_EQ(device.CountDevices(), 1);
@@ -309,7 +310,7 @@ TEST_F(UsbDeviceTest, OtherProductsOfTheVendorAreListedWithTheirIdentity) {
   sim::AmplifierDescription product200 = sim::DescribeAmplifier(2, 100);
   product200.productId = kAmplifierProductId200;
   Install({sim::DescribeAmplifier(0, 100), syncBox, product200});
-  const std::vector<UsbDeviceSummary> devices = ListUsbDevices();
+  const std::vector<UsbDeviceSummary> devices = ListUsbDevices(ChosenKernelDriver());
   ASSERT_EQ(devices.size(), 3u);
   EXPECT_EQ(devices[1].productId, 0x0101);
   EXPECT_EQ(devices[2].productId, 0x00C8);
@@ -320,7 +321,7 @@ TEST_F(UsbDeviceTest, OtherProductsOfTheVendorAreListedWithTheirIdentity) {
             std::string::npos);
   EXPECT_NE(text.find("2  1f6d:00c8  serial TA601203"), std::string::npos);
   // The other product stalls the amplifier's commands.
-  UsbDevice device;
+  UsbDevice device(ChosenKernelDriver());
   ASSERT_TRUE(device.OpenDevice(1));
   EXPECT_FALSE(SendCommand(device, CommandCode::kBlink));
   EXPECT_EQ(device.ControlEndPoint()->UsbdStatus(), static_cast<std::uint32_t>(UsbResult::kStall));
@@ -328,7 +329,7 @@ TEST_F(UsbDeviceTest, OtherProductsOfTheVendorAreListedWithTheirIdentity) {
 
 TEST_F(UsbDeviceTest, IsochronousTransfersFailCleanlyOnTheAmplifiers) {
   Install({sim::DescribeAmplifier(0, 100)});
-  UsbDevice device;
+  UsbDevice device(ChosenKernelDriver());
   ASSERT_TRUE(device.OpenDevice(0));
   CCyIsocEndPoint isoc(device.DriverHandle(), EndpointDescriptor{7, 5, 0x83, 1, 0x1400, 1});
   EXPECT_EQ(isoc.MaxPacketSize(), 3u * 1024u);
@@ -346,15 +347,15 @@ TEST_F(UsbDeviceTest, IsochronousTransfersFailCleanlyOnTheAmplifiers) {
 
 TEST_F(UsbDeviceTest, TheActiveDriverFollowsTheEmulatedBus) {
   Install({sim::DescribeAmplifier(0, 100)});
-  EXPECT_NE(dynamic_cast<EmulatedKernelDriver*>(&ActiveKernelDriver()), nullptr);
-  EXPECT_EQ(ActiveKernelDriver().CountDevices(), 1);
+  EXPECT_NE(dynamic_cast<sim::EmulatedKernelDriver*>(&ChosenKernelDriver()), nullptr);
+  EXPECT_EQ(ChosenKernelDriver().CountDevices(), 1);
   unsetenv("TORVA_SIMULATE");
   sim::EmulatedBus::Instance().Reset();
-  EXPECT_NE(dynamic_cast<LibusbKernelDriver*>(&ActiveKernelDriver()), nullptr);
+  EXPECT_NE(dynamic_cast<LibusbKernelDriver*>(&ChosenKernelDriver()), nullptr);
   setenv("TORVA_SIMULATE", "2", 1);
   sim::EmulatedBus::Instance().Reset();
-  EXPECT_NE(dynamic_cast<EmulatedKernelDriver*>(&ActiveKernelDriver()), nullptr);
-  EXPECT_EQ(ActiveKernelDriver().CountDevices(), 2);
+  EXPECT_NE(dynamic_cast<sim::EmulatedKernelDriver*>(&ChosenKernelDriver()), nullptr);
+  EXPECT_EQ(ChosenKernelDriver().CountDevices(), 2);
   unsetenv("TORVA_SIMULATE");
 }
 

@@ -1,11 +1,13 @@
-#include "driver/usb/emulated_kernel_driver.h"
+#include "sim/emulated_kernel_driver.h"
 
 #include <chrono>
 #include <cstring>
 
 #include "sim/emulated_bus.h"
 
-namespace torva::usb {
+namespace torva::sim {
+
+using namespace usb;
 namespace {
 
 UsbResult ToUsbResult(sim::TransferStatus status) {
@@ -142,4 +144,4 @@ std::unique_ptr<OpenedDevice> EmulatedKernelDriver::OpenDevice(int index) {
   return std::make_unique<EmulatedOpenedDevice>(device);
 }
 
-}  // namespace torva::usb
+}  // namespace torva::sim

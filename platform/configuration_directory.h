@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace torva {
+namespace torva::platform {
 
 inline constexpr const char* kConfigurationKey = "SOFTWARE\\Torva\\CFG";
 inline constexpr const char* kDirectoryValueName = "Path";
@@ -36,4 +36,4 @@ std::optional<std::string> ReadDirectorySetting(const std::string& key);
 ConfigurationDirectory LocateConfigurationDirectory(
     const std::string& defaultDirectory = kDefaultConfigurationDirectory);
 
-}  // namespace torva
+}  // namespace torva::platform

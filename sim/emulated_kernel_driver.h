@@ -1,5 +1,5 @@
 #pragma once
-// The kernel driver seam played by the amplifier emulator: the devices of sim::EmulatedBus, with
+// The kernel driver seam played by the amplifier emulator: the devices of EmulatedBus, with
 // every request handed to the device's transport-independent model.
 //
 // Threads: as KernelDriver and OpenedDevice require; the model does its own locking, and this
@@ -9,12 +9,12 @@
 
 #include "driver/usb/kernel_driver.h"
 
-namespace torva::usb {
+namespace torva::sim {
 
-class EmulatedKernelDriver final : public KernelDriver {
+class EmulatedKernelDriver final : public usb::KernelDriver {
  public:
   int CountDevices() override;
-  std::unique_ptr<OpenedDevice> OpenDevice(int index) override;
+  std::unique_ptr<usb::OpenedDevice> OpenDevice(int index) override;
 };
 
-}  // namespace torva::usb
+}  // namespace torva::sim

@@ -1,4 +1,4 @@
-#include "driver/control/configuration_directory.h"
+#include "platform/configuration_directory.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 
 #include "tests/support/scratch_directory.h"
 
-namespace torva {
+namespace torva::platform {
 namespace {
 
 class ConfigurationDirectoryTest : public testing::ScratchDirectory {
@@ -110,4 +110,4 @@ TEST(ConfigurationDirectoryPathTest, TrailingSeparatorIsAddedOnce) {
 }
 
 }  // namespace
-}  // namespace torva
+}  // namespace torva::platform

@@ -1,11 +1,11 @@
-#include "driver/control/configuration_directory.h"
+#include "platform/configuration_directory.h"
 
 #include <filesystem>
 #include <system_error>
 
 #include "platform/settings_store.h"
 
-namespace torva {
+namespace torva::platform {
 namespace {
 
 bool IsDirectory(const std::string& path) {
@@ -58,4 +58,4 @@ ConfigurationDirectory LocateConfigurationDirectory(const std::string& defaultDi
   return {directory, true};
 }
 
-}  // namespace torva
+}  // namespace torva::platform
