@@ -51,6 +51,17 @@ void WriteDiagnosticLine(DiagnosticLevel level, const char* file, int line, cons
     }                                                                                          \
   } while (false)
 
+// Logs the `count`-th occurrence of a repeating event when LogOccurrence lets it through; the
+// count is only looked at when the level is on.
+#define TORVA_LOG_OCCURRENCE(level, count, ...)                                                \
+  do {                                                                                         \
+    if (::torva::platform::DiagnosticEnabled(::torva::platform::DiagnosticLevel::level) &&     \
+        ::torva::platform::LogOccurrence(count)) {                                             \
+      ::torva::platform::WriteDiagnosticLine(::torva::platform::DiagnosticLevel::level,        \
+                                             __FILE__, __LINE__, __VA_ARGS__);                 \
+    }                                                                                          \
+  } while (false)
+
 #define TORVA_LOG_ERROR(...) TORVA_LOG(kError, __VA_ARGS__)
 #define TORVA_LOG_WARNING(...) TORVA_LOG(kWarning, __VA_ARGS__)
 #define TORVA_LOG_INFO(...) TORVA_LOG(kInfo, __VA_ARGS__)

@@ -153,15 +153,19 @@ void FrameAssembler::Take(int slot, int position, const PacketSource& source, in
 
 void FrameAssembler::CountDrop(int slot, std::int32_t counter) {
   const auto s = static_cast<std::size_t>(slot);
-  if (counterKnown_[s] && !Consecutive(lastCounter_[s], counter)) {
-    const int gaps = ++dropped_[s];
-    if (platform::LogOccurrence(gaps)) {
-      TORVA_LOG_WARNING("slot %d: sample counter went from %d to %d (%d gap(s) this run)", slot,
-                        lastCounter_[s], counter, gaps);
-    }
-  }
+  const std::int32_t previous = lastCounter_[s];
+  const bool gap = counterKnown_[s] && !Consecutive(previous, counter);
   counterKnown_[s] = true;
   lastCounter_[s] = counter;
+  // Last, so that the rare gap costs the common case nothing.
+  if (gap) CountGap(slot, previous, counter);
+}
+
+void FrameAssembler::CountGap(int slot, std::int32_t previous, std::int32_t counter) {
+  const int gaps = ++dropped_[static_cast<std::size_t>(slot)];
+  TORVA_LOG_OCCURRENCE(kWarning, gaps,
+                       "slot %d: sample counter went from %d to %d (%d gap(s) this run)", slot,
+                       previous, counter, gaps);
 }
 
 std::int32_t FrameAssembler::Convert(int slot, int position, int ringIndex,
@@ -175,35 +179,43 @@ std::int32_t FrameAssembler::Convert(int slot, int position, int ringIndex,
   if (position < 0 || position >= n) return frameNumber;
   float* frame = scratch_.data();
 
+  // Each row of a layout is the same: the first row's places, stepped by the row's length.
   const FrameLayout layout(EffectiveFormat(format), n);
+  const int rowValues = layout.ValuesPerRow();
+  const std::uint8_t* sample = packet;
   switch (layout.Format()) {
-    case kFormatChannels:
-      for (int s = 0; s < samples; ++s) {
-        const std::uint8_t* sample = packet + static_cast<std::size_t>(s) * kStreamingSampleBytes;
-        CopyChannels(sample, frame + layout.Channel(s, position, 0));
-      }
+    case kFormatChannels: {
+      float* channels = frame + layout.Channel(0, position, 0);
+      for (int s = 0; s < samples; ++s, sample += kStreamingSampleBytes, channels += rowValues)
+        CopyChannels(sample, channels);
       break;
-    case kFormatRecords:
-      for (int s = 0; s < samples; ++s) {
-        const std::uint8_t* sample = packet + static_cast<std::size_t>(s) * kStreamingSampleBytes;
+    }
+    case kFormatRecords: {
+      float* record = frame + layout.Counter(0, position);
+      for (int s = 0; s < samples; ++s, sample += kStreamingSampleBytes, record += rowValues) {
         const std::int32_t counter = Word(sample, 0);
         CountDrop(slot, counter);
-        frame[layout.Counter(s, position)] = static_cast<float>(counter);
-        CopyChannels(sample, frame + layout.Channel(s, position, 0));
-        frame[layout.Auxiliary(s, position)] = static_cast<float>(Word(sample, kAuxiliaryWord));
+        record[kRecordCounter] = static_cast<float>(counter);
+        CopyChannels(sample, record + kRecordChannels);
+        record[kRecordAuxiliary] = static_cast<float>(Word(sample, kAuxiliaryWord));
       }
       break;
-    case kFormatRows:
-      for (int s = 0; s < samples; ++s) {
-        const std::uint8_t* sample = packet + static_cast<std::size_t>(s) * kStreamingSampleBytes;
-        const std::int32_t counter = Word(sample, 0);
-        CountDrop(slot, counter);
-        if (position == 0) frame[layout.Counter(s, position)] = static_cast<float>(counter);
-        CopyChannels(sample, frame + layout.Channel(s, position, 0));
-        if (position == n - 1)
-          frame[layout.Auxiliary(s, position)] = static_cast<float>(Word(sample, kAuxiliaryWord));
+    }
+    case kFormatRows: {
+      // The row's counter is position 0's, its auxiliary word the last position's.
+      float* counter = position == 0 ? frame + layout.Counter(0, position) : nullptr;
+      float* channels = frame + layout.Channel(0, position, 0);
+      float* auxiliary = position == n - 1 ? frame + layout.Auxiliary(0, position) : nullptr;
+      for (int s = 0; s < samples; ++s, sample += kStreamingSampleBytes, channels += rowValues) {
+        const std::int32_t value = Word(sample, 0);
+        CountDrop(slot, value);
+        if (counter != nullptr) counter[s * rowValues] = static_cast<float>(value);
+        CopyChannels(sample, channels);
+        if (auxiliary != nullptr)
+          auxiliary[s * rowValues] = static_cast<float>(Word(sample, kAuxiliaryWord));
       }
       break;
+    }
     default:
       break;
   }

@@ -86,6 +86,8 @@ class FrameAssembler {
   std::int32_t Convert(int slot, int position, int ringIndex, const PacketSource& source,
                        int format);
   void CountDrop(int slot, std::int32_t counter);
+  // The rare case of CountDrop, kept out of line: counts the gap and logs it.
+  [[gnu::cold, gnu::noinline]] void CountGap(int slot, std::int32_t previous, std::int32_t counter);
   int EffectiveFormat(int format) const;
 
   int deviceCount_ = 0;

@@ -17,8 +17,11 @@ namespace torva {
 enum DataFormat : int { kFormatChannels = 0, kFormatRecords = 1, kFormatRows = 2 };
 
 inline constexpr int kFrameChannels = 6;
-// Values in a format-1 record: counter, six channels, auxiliary word.
+// Values in a format-1 record: counter, six channels, auxiliary word, at these places.
 inline constexpr int kRecordValues = 8;
+inline constexpr int kRecordCounter = 0;
+inline constexpr int kRecordChannels = 1;
+inline constexpr int kRecordAuxiliary = 7;
 // Index of a value a format does not hold (format 0 has no counter and no auxiliary word).
 inline constexpr int kNoValue = -1;
 
@@ -46,13 +49,13 @@ class FrameLayout {
   // of position 0); kNoValue in format 0.
   constexpr int Counter(int row, int position) const {
     return format_ == kFormatChannels  ? kNoValue
-           : format_ == kFormatRecords ? Record(row, position)
+           : format_ == kFormatRecords ? Record(row, position) + kRecordCounter
                                        : row * ValuesPerRow();
   }
   // Channel `channel` (0 Fx .. 5 Mz) of row `row`, position `position`.
   constexpr int Channel(int row, int position, int channel) const {
     return format_ == kFormatChannels  ? (row * positions_ + position) * kFrameChannels + channel
-           : format_ == kFormatRecords ? Record(row, position) + 1 + channel
+           : format_ == kFormatRecords ? Record(row, position) + kRecordChannels + channel
                                        : row * ValuesPerRow() + 1 + kFrameChannels * position +
                                              channel;
   }
@@ -60,7 +63,7 @@ class FrameLayout {
   // word, that of the last position); kNoValue in format 0.
   constexpr int Auxiliary(int row, int position) const {
     return format_ == kFormatChannels  ? kNoValue
-           : format_ == kFormatRecords ? Record(row, position) + kRecordValues - 1
+           : format_ == kFormatRecords ? Record(row, position) + kRecordAuxiliary
                                        : (row + 1) * ValuesPerRow() - 1;
   }
 

@@ -56,9 +56,8 @@ bool FrameRing::MakeRoomForWrite() {
   readIndex_ = (readIndex_ + 1) % kRingEntries;
   --available_;
   const int overruns = ++overruns_;
-  if (platform::LogOccurrence(overruns)) {
-    TORVA_LOG_WARNING("frame ring full: the oldest frame was overwritten (%d this run)", overruns);
-  }
+  TORVA_LOG_OCCURRENCE(kWarning, overruns,
+                       "frame ring full: the oldest frame was overwritten (%d this run)", overruns);
   return true;
 }
 

@@ -326,10 +326,8 @@ void CUSBDevice::ReadStreamingPacket(usb::CCyUSBEndPoint& endpoint) {
     // A short packet carries no whole set of samples: it is lost, not handed on half-filled. The
     // counter it should have carried is taken as seen, so the next packet is no second loss.
     const int lost = ++lostPackets_;
-    if (platform::LogOccurrence(lost)) {
-      TORVA_LOG_WARNING("slot %d: a streaming read brought %d of %d bytes; packet lost",
-                        deviceNumber_, length, dataRingPacketSize_);
-    }
+    TORVA_LOG_OCCURRENCE(kWarning, lost, "slot %d: a streaming read brought %d of %d bytes; packet lost",
+                         deviceNumber_, length, dataRingPacketSize_);
     if (!firstPacketOfRun_) {
       previousCounter_ = static_cast<std::int32_t>(
           (static_cast<std::uint32_t>(previousCounter_) + kSamplesPerPacket) &
