@@ -4,7 +4,6 @@
 #include <boost/bind/bind.hpp>
 #include <chrono>
 #include <cstring>
-#include <exception>
 #include <utility>
 
 #include "driver/api/TorvaUSBDevice.h"
@@ -113,17 +112,13 @@ void VTorvaDriverService::RunWorker() {
 }
 
 void VTorvaDriverService::PumpData() {
-  try {
+  RunLogged(hostServices, "The data pump", [this] {
     float* block = nullptr;
     while (fmDLLTransferFloatData(&block) != 0) {
       // Set once, before any data can flow, and never changed: read without a lock.
       if (dataCallback) dataCallback(block);
     }
-  } catch (const std::exception& error) {
-    LogFormatted(hostServices, kSeverityError, "The data pump failed: %s", error.what());
-  } catch (...) {
-    LogFormatted(hostServices, kSeverityError, "The data pump failed");
-  }
+  });
 }
 
 void VTorvaDriverService::RunOneCommand() {
@@ -135,13 +130,7 @@ void VTorvaDriverService::RunOneCommand() {
     commandQueue.pop_front();
     platform::PostThreadMessage(workerThreadId, kMsgRunCommand, 0, 0);
   }
-  try {
-    command();
-  } catch (const std::exception& error) {
-    LogFormatted(hostServices, kSeverityError, "A driver command failed: %s", error.what());
-  } catch (...) {
-    LogFormatted(hostServices, kSeverityError, "A driver command failed");
-  }
+  RunLogged(hostServices, "A driver command", command);
 }
 
 void VTorvaDriverService::PostCommand(Command command) {
@@ -170,14 +159,7 @@ void VTorvaDriverService::NotifyRunning(bool value, Lock& held) {
   if (!held.owns_lock()) held.lock();
   const RunningCallback callback = runningCallback;
   held.unlock();
-  if (!callback) return;
-  try {
-    callback(value);
-  } catch (const std::exception& error) {
-    LogFormatted(hostServices, kSeverityError, "The running callback failed: %s", error.what());
-  } catch (...) {
-    LogFormatted(hostServices, kSeverityError, "The running callback failed");
-  }
+  if (callback) RunLogged(hostServices, "The running callback", [&] { callback(value); });
 }
 
 void VTorvaDriverService::ZeroPlates() {
@@ -200,16 +182,7 @@ void VTorvaDriverService::DetectDevices(DetectionCallback callback) {
   lock.unlock();
   platform::PrescribedSleep(kBeforeResult);
   if (devices.size() > kManyDevices) platform::PrescribedSleep(kBeforeResultOfMany);
-  if (callback) {
-    try {
-      callback(info, devices);
-    } catch (const std::exception& error) {
-      LogFormatted(hostServices, kSeverityError, "The detection callback failed: %s",
-                   error.what());
-    } catch (...) {
-      LogFormatted(hostServices, kSeverityError, "The detection callback failed");
-    }
-  }
+  if (callback) RunLogged(hostServices, "The detection callback", [&] { callback(info, devices); });
   NotifyRunning(false, lock);
 }
 

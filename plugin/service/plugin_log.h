@@ -5,6 +5,7 @@
 // escapes, and neither does anything the host's log throws.
 
 #include <boost/format.hpp>
+#include <exception>
 #include <string>
 
 #include "plugin/frame/host_interface.h"
@@ -39,6 +40,20 @@ void LogFormatted(SabloDigitalDevice::IHostServices* services, int severity,
     }
     services->Log(text.c_str(), severity);
   } catch (...) {
+  }
+}
+
+// Runs `call`; anything it throws is logged as an error naming `what` ("The data pump", ...) and
+// goes no further, so a failure on a worker thread never ends the process.
+template <typename Call>
+void RunLogged(SabloDigitalDevice::IHostServices* services, const char* what,
+               Call&& call) noexcept {
+  try {
+    call();
+  } catch (const std::exception& error) {
+    LogFormatted(services, kSeverityError, "%s failed: %s", what, error.what());
+  } catch (...) {
+    LogFormatted(services, kSeverityError, "%s failed", what);
   }
 }
 

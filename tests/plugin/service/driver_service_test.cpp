@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -203,6 +204,8 @@ TEST_F(DriverService, CommandsRunInOrderAndEveryBlockReachesTheDataCallbackOnceI
   Install({sim::DescribeAmplifier(0, 100), sim::DescribeAmplifier(1, 100)});
   Start();
   std::vector<int> order;
+  // A command that throws is logged and the next one still runs.
+  service_->PostCommand([] { throw std::runtime_error("no amplifier"); });
   for (int i = 0; i < 3; ++i) service_->PostCommand([&order, i] { order.push_back(i); });
   std::vector<float> counters;
   std::atomic<int> blocks{0};
@@ -214,6 +217,7 @@ TEST_F(DriverService, CommandsRunInOrderAndEveryBlockReachesTheDataCallbackOnceI
   service_->SetDataCallback([](float*) { ADD_FAILURE() << "a second data callback was installed"; });
   ASSERT_TRUE(Detect());
   EXPECT_THAT(order, ElementsAre(0, 1, 2));
+  EXPECT_TRUE(services_.Logged("A driver command failed: no amplifier", kSeverityError));
 
   service_->ZeroPlates();  // not running: nothing is sent
   EXPECT_FALSE(services_.Logged("::fmBroadcastZero()", kSeverityTrace));
