@@ -25,6 +25,7 @@
 #include "plugin/service/plugin_log.h"
 #include "sim/amplifier_description.h"
 #include "sim/emulated_bus.h"
+#include "tests/support/process_stats.h"
 #include "tests/support/scaled_sleep_clock.h"
 #include "tests/support/scratch_directory.h"
 #include "tests/support/wait_until.h"
@@ -209,9 +210,13 @@ TEST_F(DriverService, CommandsRunInOrderAndEveryBlockReachesTheDataCallbackOnceI
   for (int i = 0; i < 3; ++i) service_->PostCommand([&order, i] { order.push_back(i); });
   std::vector<float> counters;
   std::atomic<int> blocks{0};
+  int misaligned = 0;
   service_->SetDataCallback([&](float* block) {
     const FrameLayout layout(kFormatRecords, 2);
-    for (int row = 0; row < 16; ++row) counters.push_back(block[layout.Counter(row, 0)]);
+    for (int row = 0; row < 16; ++row) {
+      counters.push_back(block[layout.Counter(row, 0)]);
+      if (block[layout.Counter(row, 1)] != block[layout.Counter(row, 0)]) ++misaligned;
+    }
     ++blocks;
   });
   service_->SetDataCallback([](float*) { ADD_FAILURE() << "a second data callback was installed"; });
@@ -233,8 +238,42 @@ TEST_F(DriverService, CommandsRunInOrderAndEveryBlockReachesTheDataCallbackOnceI
   EXPECT_THAT(RunningReports(), ElementsAre(false, true, false));
   service_.reset();  // joins the worker: the callback is done with `counters`
   ASSERT_GE(counters.size(), 20u * 16u);
+  EXPECT_EQ(misaligned, 0);
   for (std::size_t i = 1; i < counters.size(); ++i)
     ASSERT_EQ(counters[i], counters[i - 1] + 1.0f) << "block row " << i;
+}
+
+TEST_F(DriverService, SetupCheckCodesComeFromTheSavedSetup) {
+  const auto a = sim::DescribeAmplifier(0, 100);
+  const auto b = sim::DescribeAmplifier(1, 100);
+  const auto c = sim::DescribeAmplifier(2, 100);
+  Install({a, b});
+  const auto setupOf = [](int version, const std::vector<sim::AmplifierDescription>& saved) {
+    std::string text = std::to_string(version) + "\r\n" + std::to_string(saved.size()) +
+                       "\r\n1000\r\n0\r\n0\r\n";
+    for (const auto& amplifier : saved)
+      text += amplifier.amplifierSerial + "\r\n" + amplifier.amplifierModel + "\r\n" +
+              amplifier.platformSerial + "\r\n" + amplifier.platformModel + "\r\n";
+    return text;
+  };
+  const struct {
+    std::string file;  // empty: none
+    int code;
+    int status;
+  } rows[] = {
+      {"", 211, 1},
+      {setupOf(100, {a, b}), 213, 1},
+      {setupOf(101, {a, b, c}), 214, 1},
+      {setupOf(101, {a, b}), 1, 0},
+  };
+  Start();
+  for (const auto& row : rows) {
+    std::filesystem::remove(Path("cfg/TorvaUsbSetup.cfg"));
+    if (!row.file.empty()) WriteFile(Path("cfg/TorvaUsbSetup.cfg"), row.file);
+    ASSERT_TRUE(Detect());
+    EXPECT_EQ(info_.setupCode, row.code);
+    EXPECT_EQ(info_.status, row.status) << row.code;
+  }
 }
 
 // Plates still not ready after the bring-up are downloaded by position, and named by it; the
@@ -272,6 +311,32 @@ TEST_F(DriverService, SmartPlatesAreDownloadedByPositionAndEveryOutcomeIsLogged)
   // Each poll of a running download waited 500 ms.
   const auto pauses = clock_.Pauses();
   EXPECT_GE(std::count(pauses.begin(), pauses.end(), milliseconds(500)), 1);
+}
+
+// Detection and destruction over and over: no thread is left behind, memory does not grow and
+// the library is shut down within 2 s each time.
+class DriverServiceSoak : public DriverService {
+ protected:
+  // Pauses at a fiftieth of their length: the poll loop still spans a quarter of a second.
+  testing::ScaledSleepClock fastClock_{50};
+};
+
+TEST_F(DriverServiceSoak, FiftyDetectionsAndDestructionsLeaveNoThreadAndNoGrowth) {
+  Install({sim::DescribeAmplifier(0, 100), sim::DescribeAmplifier(1, 100)});
+  const std::size_t threads = testing::ThreadBaseline();
+  std::size_t residentAfterFirst = 0;
+  for (int cycle = 0; cycle < 50; ++cycle) {
+    Start();
+    ASSERT_TRUE(Detect()) << "cycle " << cycle;
+    ASSERT_EQ(devices_.size(), 2u) << "cycle " << cycle;
+    service_.reset();
+    ASSERT_TRUE(WaitUntil([] { return fmIsDLLShutDown() == 1; }, std::chrono::seconds(2)))
+        << "cycle " << cycle;
+    if (cycle == 0) residentAfterFirst = testing::ResidentBytes();
+  }
+  EXPECT_TRUE(WaitUntil([&] { return testing::ThreadCount() == threads; }));
+  // Growth of a few pages is allocator noise; a leak per cycle would show as far more.
+  EXPECT_LT(testing::ResidentBytes(), residentAfterFirst + 4 * 1024 * 1024);
 }
 
 }  // namespace
