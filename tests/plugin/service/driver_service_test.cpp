@@ -313,6 +313,51 @@ TEST_F(DriverService, SmartPlatesAreDownloadedByPositionAndEveryOutcomeIsLogged)
   EXPECT_GE(std::count(pauses.begin(), pauses.end(), milliseconds(500)), 1);
 }
 
+// What becomes of a smart plate's download, through the driver and the emulated plate: the
+// driver loads a plate that needs its file during the bring-up; the plugin downloads to the plates
+// the driver lists (status 2 or 5) and logs how each download ended.
+TEST_F(DriverService, SmartPlateDownloadOutcomesThroughTheEmulatedPlate) {
+  enum Knob { kNone, kCorrupt, kRejectVersion, kStaysBusy };
+  const struct {
+    std::int32_t plateStatus;
+    Knob knob;
+    std::vector<std::string> warnings;  // besides the announcement
+  } rows[] = {
+      {3, kNone, {}},
+      {5, kCorrupt, {"Bad CRC check on Vantor BCF download for ", "Device 0 may give bad results"}},
+      {2, kRejectVersion,
+       {"Bad Vantor BCF version seen for ", "Device 0 may give bad results"}},
+      {2, kStaysBusy, {"Vantor BCF download timed out for ", "Device 0 may give bad results"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE("plate status " + std::to_string(row.plateStatus) + ", knob " +
+                 std::to_string(row.knob));
+    auto plate = sim::DescribeAmplifier(0, 300);
+    plate.smartPlateStatus = row.plateStatus;
+    Install({plate});
+    WriteCalibration(plate, 1500);
+    if (row.knob == kCorrupt) amplifiers_[0]->CorruptCalibrationByte(100);
+    if (row.knob == kRejectVersion) amplifiers_[0]->SetRejectCalibrationVersion(true);
+    if (row.knob == kStaysBusy) amplifiers_[0]->SetPlateStaysBusy(true);
+    services_.ClearLog();
+    Start();
+    ASSERT_TRUE(Detect());
+    std::vector<std::string> expected;
+    if (row.plateStatus != 3) {
+      expected.push_back("1 Vantors not ready - BCF download will be attempted");
+      expected.push_back(row.warnings[0] + plate.platformSerial);
+      expected.push_back(row.warnings[1]);
+    }
+    EXPECT_EQ(Warnings(), expected);
+    if (row.knob == kNone) {
+      EXPECT_EQ(amplifiers_[0]->Memory().smartPlateStatus, 1);  // loaded during the bring-up
+    }
+    service_.reset();
+    ASSERT_TRUE(WaitUntil([] { return fmIsDLLShutDown() == 1; }));
+    sim::EmulatedBus::Instance().Reset();
+  }
+}
+
 // Detection and destruction over and over: no thread is left behind, memory does not grow and
 // the library is shut down within 2 s each time.
 class DriverServiceSoak : public DriverService {
