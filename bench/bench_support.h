@@ -18,6 +18,8 @@
 
 namespace torva::bench {
 
+using Clock = std::chrono::steady_clock;
+
 // The process's user and system CPU time and its context switches (each wake-up of a sleeping
 // thread is one), ended threads included.
 struct ProcessUsage {

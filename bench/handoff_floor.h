@@ -11,9 +11,11 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "platform/thread_priority.h"
 
 namespace torva::bench {
+
 
 // One hand-off: a queue of time stamps, a lock and a condition variable.
 class HandOff {
@@ -54,7 +56,7 @@ class HandOff {
 // `realtimeConsumer`), which measures how old each stamp is when it holds it.
 inline std::vector<double> HandOffFloor(int events, std::chrono::microseconds period,
                                         bool realtimeConsumer) {
-  using Clock = std::chrono::steady_clock;
+
   HandOff first;
   HandOff second;
   std::vector<double> latencies;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/frame_arrival.h"
 #include "bench/handoff_floor.h"
 #include "driver/api/usb_manager.h"
 #include "driver/control/frame_layout.h"
@@ -26,32 +27,7 @@
 using namespace torva;
 using Clock = std::chrono::steady_clock;
 
-namespace {
-
-// When the packet of an amplifier whose first counter is `counter` arrived; the ring slot is
-// found by its counter.
-Clock::time_point ArrivalOf(const CUSBDevice& device, std::int32_t counter, int& hint) {
-  for (int step = 0; step < CUSBDevice::kDataRingSlots; ++step) {
-    const int slot = (hint + step) % CUSBDevice::kDataRingSlots;
-    const CUSBDevice::DataSlotView view = device.DataSlot(slot);
-    std::int32_t first = 0;
-    if (view.data != nullptr) std::memcpy(&first, view.data, sizeof first);
-    if (first == counter) {
-      hint = slot;
-      return device.ReceivedAt(slot);
-    }
-  }
-  return {};
-}
-
-double Percentile(std::vector<double> values, double fraction) {
-  if (values.empty()) return 0;
-  const auto index = static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1));
-  std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(index), values.end());
-  return values[index];
-}
-
-}  // namespace
+using bench::Percentile;
 
 int main(int argc, char** argv) {
   const int wanted = argc > 1 ? std::atoi(argv[1]) : 10000;
@@ -65,25 +41,18 @@ int main(int argc, char** argv) {
   const auto framePeriod = std::chrono::microseconds(16 * 1000000 / std::max(rate, 1));
   const std::vector<double> floor = bench::HandOffFloor(wanted, framePeriod, realtimeConsumer);
   if (!bench::PrepareStreaming(amplifiers, rate)) return 1;
-  CThreadManager& control = *CUSBManager::Instance().Control();
   fmBroadcastStart();
 
   std::vector<double> latencies;
   latencies.reserve(static_cast<std::size_t>(wanted));
-  std::vector<int> hints(static_cast<std::size_t>(amplifiers), 0);
+  bench::FrameArrival arrival(amplifiers);
   const auto deadline = Clock::now() + std::chrono::seconds(wanted / 40 + 30);
   while (static_cast<int>(latencies.size()) < wanted && Clock::now() < deadline) {
     bench::WaitForDataReady(std::chrono::milliseconds(100));
     float* frame = nullptr;
     while (fmDLLTransferFloatData(&frame) > 0) {
       const Clock::time_point held = Clock::now();
-      Clock::time_point last{};
-      const torva::FrameLayout layout(torva::kFormatRecords, amplifiers);
-      for (int position = 0; position < amplifiers; ++position) {
-        const auto counter = static_cast<std::int32_t>(frame[layout.Counter(0, position)]);
-        const int slot = control.SlotAt(position);
-        last = std::max(last, ArrivalOf(*control.Device(slot), counter, hints[static_cast<std::size_t>(slot)]));
-      }
+      const Clock::time_point last = arrival.LastPacketOf(frame);
       if (last != Clock::time_point{})
         latencies.push_back(std::chrono::duration<double, std::micro>(held - last).count());
     }
