@@ -58,6 +58,26 @@ class FrameArrival {
   std::vector<int> hints_;
 };
 
+// Latencies in microseconds of `wanted` frames taken by this thread on the data-ready message, from
+// the bulk read of each frame's last packet to the frame in hand (acquisition must be running).
+inline std::vector<double> CollectFrameLatencies(int wanted, int amplifiers) {
+  std::vector<double> latencies;
+  latencies.reserve(static_cast<std::size_t>(wanted));
+  FrameArrival arrival(amplifiers);
+  const auto deadline = Clock::now() + std::chrono::seconds(wanted / 40 + 30);
+  while (static_cast<int>(latencies.size()) < wanted && Clock::now() < deadline) {
+    WaitForDataReady(std::chrono::milliseconds(100));
+    float* frame = nullptr;
+    while (fmDLLTransferFloatData(&frame) > 0) {
+      const Clock::time_point held = Clock::now();
+      const Clock::time_point last = arrival.LastPacketOf(frame);
+      if (last != Clock::time_point{})
+        latencies.push_back(std::chrono::duration<double, std::micro>(held - last).count());
+    }
+  }
+  return latencies;
+}
+
 inline double Percentile(std::vector<double> values, double fraction) {
   if (values.empty()) return 0;
   const auto index = static_cast<std::size_t>(fraction * static_cast<double>(values.size() - 1));

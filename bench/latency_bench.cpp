@@ -43,20 +43,7 @@ int main(int argc, char** argv) {
   if (!bench::PrepareStreaming(amplifiers, rate)) return 1;
   fmBroadcastStart();
 
-  std::vector<double> latencies;
-  latencies.reserve(static_cast<std::size_t>(wanted));
-  bench::FrameArrival arrival(amplifiers);
-  const auto deadline = Clock::now() + std::chrono::seconds(wanted / 40 + 30);
-  while (static_cast<int>(latencies.size()) < wanted && Clock::now() < deadline) {
-    bench::WaitForDataReady(std::chrono::milliseconds(100));
-    float* frame = nullptr;
-    while (fmDLLTransferFloatData(&frame) > 0) {
-      const Clock::time_point held = Clock::now();
-      const Clock::time_point last = arrival.LastPacketOf(frame);
-      if (last != Clock::time_point{})
-        latencies.push_back(std::chrono::duration<double, std::micro>(held - last).count());
-    }
-  }
+  const std::vector<double> latencies = bench::CollectFrameLatencies(wanted, amplifiers);
   fmBroadcastStop();
   std::printf("amplifiers   %d at %d samples/s, %s consumer thread\n", amplifiers, rate,
               realtimeConsumer ? "real-time" : "normal-priority");

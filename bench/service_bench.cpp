@@ -95,20 +95,9 @@ void UseScratchSettings() {
 
 int Latency(int wanted, int amplifiers) {
   // The library alone, as bench_latency measures it with a normal-priority application thread.
-  std::vector<double> library;
   if (!bench::PrepareStreaming(amplifiers, 1000)) return 1;
   fmBroadcastStart();
-  bench::FrameArrival libraryArrival(amplifiers);
-  while (static_cast<int>(library.size()) < wanted) {
-    bench::WaitForDataReady(std::chrono::milliseconds(100));
-    float* frame = nullptr;
-    while (fmDLLTransferFloatData(&frame) > 0) {
-      const Clock::time_point held = Clock::now();
-      const Clock::time_point last = libraryArrival.LastPacketOf(frame);
-      if (last != Clock::time_point{})
-        library.push_back(std::chrono::duration<double, std::micro>(held - last).count());
-    }
-  }
+  const std::vector<double> library = bench::CollectFrameLatencies(wanted, amplifiers);
   fmBroadcastStop();
   bench::ShutDown();
 
