@@ -70,7 +70,8 @@ VSharedConfigParameterHolder::VSharedConfigParameterHolder()
                         {SharedConfigParameterId::kBroadcastResetUSB, kHighWord}},
       ScanForHardware{"ScanForHardware", "Detect Torva digital devices",
                       "Search for additional signal conditioners", "Plug-in", kDeclared,
-                      IParameterValueAction(), {SharedConfigParameterId::kScanForHardware, kHighWord}} {}
+                      IParameterValueAction(),
+                      {SharedConfigParameterId::kScanForHardware, kHighWord}} {}
 
 const VSharedConfigParameterHolder& VSharedConfigParameterHolder::Prototype() {
   static const VSharedConfigParameterHolder prototype;
