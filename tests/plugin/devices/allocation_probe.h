@@ -1,0 +1,20 @@
+#pragma once
+// The test program's operator new notes the largest single request while a probe lives, so that a
+// test can check that malformed input is refused before anything is allocated for it. (Kept in a
+// file of its own: where operator delete is visible beside inlined allocations, the compiler takes
+// its free() for a mismatch.)
+
+#include <cstddef>
+
+namespace SabloDigitalDevice {
+
+class AllocationProbe {
+ public:
+  AllocationProbe();
+  ~AllocationProbe();
+  AllocationProbe(const AllocationProbe&) = delete;
+  AllocationProbe& operator=(const AllocationProbe&) = delete;
+  std::size_t Largest() const;
+};
+
+}  // namespace SabloDigitalDevice
