@@ -32,7 +32,7 @@
 
 using namespace torva;
 using bench::Clock;
-using Service = plugin::VTorvaDriverService;
+using Service = Torva::VTorvaDriverService;
 
 namespace {
 

@@ -1,6 +1,8 @@
 #include "plugin/devices/plate_parameter_holder.h"
 
-namespace SabloDigitalDevice {
+namespace Torva {
+
+using namespace SabloDigitalDevice;
 
 namespace {
 
@@ -50,4 +52,4 @@ VGenericPlateParameterHolder::VGenericPlateParameterHolder()
                    "Negative Z displacement from sensor origin to force plate surface.", "Origin",
                    kDeclared, OriginOffset(), {PlateParameterId::kOriginOffset, kHighWord}} {}
 
-}  // namespace SabloDigitalDevice
+}  // namespace Torva

@@ -8,7 +8,9 @@
 #include "plugin/devices/parameter_descriptor.h"
 #include "plugin/devices/parameter_value.h"
 
-namespace SabloDigitalDevice {
+namespace Torva {
+
+using namespace SabloDigitalDevice;
 
 // Identifier low words (the high words are 0). The three origin offsets share one identifier.
 namespace PlateParameterId {
@@ -61,4 +63,4 @@ class VGenericPlateParameterHolder {
   }
 };
 
-}  // namespace SabloDigitalDevice
+}  // namespace Torva

@@ -3,7 +3,9 @@
 #include <string>
 #include <vector>
 
-namespace SabloDigitalDevice {
+namespace Torva {
+
+using namespace SabloDigitalDevice;
 
 namespace {
 
@@ -78,4 +80,4 @@ const VSharedConfigParameterHolder& VSharedConfigParameterHolder::Prototype() {
   return prototype;
 }
 
-}  // namespace SabloDigitalDevice
+}  // namespace Torva

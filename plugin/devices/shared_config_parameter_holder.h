@@ -10,7 +10,9 @@
 #include "plugin/devices/parameter_descriptor.h"
 #include "plugin/devices/parameter_value.h"
 
-namespace SabloDigitalDevice {
+namespace Torva {
+
+using namespace SabloDigitalDevice;
 
 // Identifier low words (the high words are 0).
 namespace SharedConfigParameterId {
@@ -76,4 +78,4 @@ class VSharedConfigParameterHolder {
   }
 };
 
-}  // namespace SabloDigitalDevice
+}  // namespace Torva

@@ -14,7 +14,7 @@
 #include "plugin/service/service_messages.h"
 #include "plugin/service/smart_plate_download.h"
 
-namespace torva::plugin {
+namespace Torva {
 namespace {
 
 using std::chrono::milliseconds;
@@ -317,4 +317,4 @@ void VTorvaDriverService::BlinkDevice(unsigned int deviceIndex) {
   NotifyRunning(false, lock);
 }
 
-}  // namespace torva::plugin
+}  // namespace Torva

@@ -29,7 +29,9 @@
 #include "platform/messages.h"
 #include "plugin/frame/host_interface.h"
 
-namespace torva::plugin {
+namespace Torva {
+
+namespace platform = torva::platform;
 
 class VTorvaDriverService {
  public:
@@ -117,4 +119,4 @@ class VTorvaDriverService {
   std::atomic<bool> driverStarted{false};
 };
 
-}  // namespace torva::plugin
+}  // namespace Torva

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-namespace torva::plugin {
+namespace Torva {
 
 // Larger than any text field the driver library writes.
 inline constexpr std::size_t kDriverTextBuffer = 256;
@@ -25,4 +25,4 @@ std::string ReadDriverText(Call call, std::size_t fieldBytes) {
   return std::string(buffer.data(), strnlen(buffer.data(), fieldBytes));
 }
 
-}  // namespace torva::plugin
+}  // namespace Torva

@@ -10,7 +10,7 @@
 
 #include "plugin/frame/host_interface.h"
 
-namespace torva::plugin {
+namespace Torva {
 
 inline constexpr int kSeverityTrace = 0;
 inline constexpr int kSeverityWarning = 2;
@@ -57,4 +57,4 @@ void RunLogged(SabloDigitalDevice::IHostServices* services, const char* what,
   }
 }
 
-}  // namespace torva::plugin
+}  // namespace Torva

@@ -6,10 +6,12 @@
 
 #include "platform/messages.h"
 
-namespace torva::plugin {
+namespace Torva {
+
+namespace platform = torva::platform;
 
 inline constexpr std::uint32_t kMsgDataReady = platform::kUserMessage + 109;   // 1133
 inline constexpr std::uint32_t kMsgRunCommand = platform::kUserMessage + 110;  // 1134
 inline constexpr std::uint32_t kMsgQuitWorker = platform::kUserMessage + 111;  // 1135
 
-}  // namespace torva::plugin
+}  // namespace Torva

@@ -9,7 +9,9 @@
 #include "plugin/service/driver_text.h"
 #include "plugin/service/plugin_log.h"
 
-namespace torva::plugin {
+namespace Torva {
+
+namespace platform = torva::platform;
 namespace {
 
 // The driver library serves at most this many amplifiers, and lists at most that many plates.
@@ -105,4 +107,4 @@ void DownloadSmartPlateCalibrations(SabloDigitalDevice::IHostServices* services)
   }
 }
 
-}  // namespace torva::plugin
+}  // namespace Torva

@@ -7,11 +7,11 @@
 
 #include "plugin/frame/host_interface.h"
 
-namespace torva::plugin {
+namespace Torva {
 
 // Polls of the download status, kDownloadPollPause apart, before a download counts as timed out.
 inline constexpr int kDownloadPolls = 50;
 
 void DownloadSmartPlateCalibrations(SabloDigitalDevice::IHostServices* services);
 
-}  // namespace torva::plugin
+}  // namespace Torva

@@ -14,6 +14,8 @@
 namespace SabloDigitalDevice {
 namespace {
 
+using namespace Torva;
+
 struct Row {
   std::string name, displayName, description, group;
   bool declare;

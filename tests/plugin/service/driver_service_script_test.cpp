@@ -20,7 +20,7 @@
 #include "tests/support/scaled_sleep_clock.h"
 #include "tests/support/wait_until.h"
 
-namespace torva::plugin {
+namespace torva {
 namespace {
 
 using ::testing::Contains;
@@ -31,7 +31,10 @@ using testing::DriverScript;
 using testing::ScriptedAmplifier;
 using testing::ScriptedDriver;
 using testing::WaitUntil;
-using Service = VTorvaDriverService;
+using Service = Torva::VTorvaDriverService;
+using Torva::kSeverityError;
+using Torva::kSeverityTrace;
+using Torva::kSeverityWarning;
 
 ScriptedAmplifier Amplifier(int index, int productType = 100) {
   ScriptedAmplifier amplifier;
@@ -294,4 +297,4 @@ TEST_F(ScriptedService, ListedSlotsAreTranslatedToPositionsAndNoMoreThan25AreRea
 }
 
 }  // namespace
-}  // namespace torva::plugin
+}  // namespace torva

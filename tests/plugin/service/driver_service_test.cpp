@@ -30,14 +30,17 @@
 #include "tests/support/scratch_directory.h"
 #include "tests/support/wait_until.h"
 
-namespace torva::plugin {
+namespace torva {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using std::chrono::milliseconds;
 using testing::WaitUntil;
-using Service = VTorvaDriverService;
+using Service = Torva::VTorvaDriverService;
+using Torva::kSeverityError;
+using Torva::kSeverityTrace;
+using Torva::kSeverityWarning;
 
 constexpr std::chrono::seconds kDetectionLimit{20};
 
@@ -385,4 +388,4 @@ TEST_F(DriverServiceSoak, FiftyDetectionsAndDestructionsLeaveNoThreadAndNoGrowth
 }
 
 }  // namespace
-}  // namespace torva::plugin
+}  // namespace torva
