@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/host_result.h"
+#include "tests/plugin/devices/recording_host.h"
 #include "host/host_services.h"
 #include "tests/support/fake_sleep_clock.h"
 #include "tests/support/wait_until.h"
@@ -20,78 +21,6 @@ namespace Torva {
 namespace {
 
 using ::testing::ElementsAre;
-using SabloDigitalDevice::CaptureHandle;
-using SabloDigitalDevice::HostResult;
-using SabloDigitalDevice::IParameterValue;
-using SabloDigitalDevice::ParameterId;
-
-// Records what the device tells the host; the changed identifiers and the count it writes are
-// the test's to set.
-class RecordingHost final : public SabloDigitalDevice::IDeviceHost {
- public:
-  void GetParameter(HostResult** result, IParameterValue*, const char* name, const char*) override {
-    gets.push_back(name);
-    *result = nullptr;
-  }
-  void SetParameter(HostResult** result, IParameterValue* value, const char* name,
-                    const char*) override {
-    sets.push_back(name);
-    // Read as the host does, through the byte form: a copy into another class fails.
-    IParameterValueDouble number;
-    if (value->CopyTo(number)) doubles[name] = number.GetValue();
-    IParameterValueBool flag;
-    if (value->CopyTo(flag)) bools[name] = flag.GetValue();
-    *result = torva::host::CountedResult::Make("noted");  // the device must release it
-  }
-  std::uint32_t ChangedParameterCount() override { return static_cast<std::uint32_t>(changed.size()); }
-  void GetChangedParameters(HostResult** result, std::uint32_t*, ParameterId* ids,
-                            std::uint32_t* count) override {
-    for (std::size_t i = 0; i < changed.size(); ++i) ids[i] = changed[i];
-    *count = writtenCount ? writtenCount : static_cast<std::uint32_t>(changed.size());
-    *result = nullptr;
-  }
-  void PushFrames(HostResult** result, CaptureHandle, std::int64_t firstFrame, std::uint32_t samples,
-                  const std::uint32_t*, std::uint32_t outputs, const float*,
-                  std::uint32_t values) override {
-    frames.push_back(firstFrame);
-    EXPECT_EQ(samples, 16u);
-    EXPECT_EQ(outputs, 3u);
-    EXPECT_EQ(values, 144u);
-    *result = nullptr;
-  }
-  void NotifyStatusChanged() override {}
-
-  std::vector<std::string> gets, sets;
-  std::map<std::string, double> doubles;
-  std::map<std::string, bool> bools;
-  std::vector<ParameterId> changed;
-  std::uint32_t writtenCount = 0;
-  std::vector<std::int64_t> frames;
-};
-
-class RecordingSetup final : public SabloDigitalDevice::ICaptureSetup {
- public:
-  void SetTicksPerSample(HostResult** result, std::uint64_t value) override {
-    ticks = value;
-    *result = nullptr;
-  }
-  void ConfigureSyncInput(HostResult** result, const char* name, int, std::uint32_t value, int,
-                          int, int) override {
-    syncInput = name;
-    timeout = value;
-    *result = nullptr;
-  }
-  void SetCaptureOption(int value) override { option = value; }
-  void SetSamplesPerBlock(HostResult** result, std::uint32_t value) override {
-    samples = value;
-    *result = nullptr;
-  }
-  std::uint64_t ticks = 0;
-  std::string syncInput;
-  std::uint32_t timeout = 0;
-  int option = 0;
-  std::uint32_t samples = 0;
-};
 
 VTorvaDriverService::VDeviceInfo Info() {
   VTorvaDriverService::VDeviceInfo info;
