@@ -37,7 +37,7 @@ void Publish(SabloDigitalDevice::IDeviceHost* host, Descriptor& descriptor) {
 
 VTorvaHelixDevice::VTorvaHelixDevice(SabloDigitalDevice::IHostServices* hostServices,
                                      const VTorvaDriverService::VDeviceInfo& info,
-                                     const VGenericPlateParameterHolder& chosen,
+                                     const VTorvaGenericPlateDefinition& chosen,
                                      std::uint32_t initialRate, VTorvaDriverService* driver)
     : service(driver), services(hostServices), definition(chosen) {
   amplifierModel = info.amplifierModel;

@@ -19,7 +19,7 @@
 #include <string>
 
 #include "plugin/devices/plate_block.h"
-#include "plugin/devices/plate_parameter_holder.h"
+#include "plugin/devices/plate_definition.h"
 #include "plugin/frame/host_interface.h"
 #include "plugin/service/driver_service.h"
 
@@ -27,10 +27,11 @@ namespace Torva {
 
 class VTorvaHelixDevice final : public SabloDigitalDevice::IDevice {
  public:
-  // `definition` holds the chosen plate definition's parameters; this device keeps a copy.
+  // The device keeps a copy of the chosen plate definition; its parameter holder carries this
+  // device's parameter values.
   VTorvaHelixDevice(SabloDigitalDevice::IHostServices* services,
                     const VTorvaDriverService::VDeviceInfo& info,
-                    const VGenericPlateParameterHolder& definition, std::uint32_t rate,
+                    const VTorvaGenericPlateDefinition& definition, std::uint32_t rate,
                     VTorvaDriverService* service);
   ~VTorvaHelixDevice() override;
 
@@ -56,6 +57,7 @@ class VTorvaHelixDevice final : public SabloDigitalDevice::IDevice {
   void SetStartCounter(std::int64_t counter) { startCounter = counter; }
   bool Connected() const;
   const std::string& Name() const { return name; }
+  const VTorvaGenericPlateDefinition& Definition() const { return definition; }
   std::int32_t DeviceIndex() const;
 
  private:
@@ -73,7 +75,7 @@ class VTorvaHelixDevice final : public SabloDigitalDevice::IDevice {
   SabloDigitalDevice::CaptureHandle handle = nullptr;
   std::uint32_t changeKey = 1;
   std::string name;
-  VGenericPlateParameterHolder definition;
+  VTorvaGenericPlateDefinition definition;
   std::string amplifierModel;
   std::string amplifierSerial;
   std::string platformModel;

@@ -96,8 +96,14 @@ void VSharedConfigDevice::OnDetected(const VTorvaDriverService::VDllInitInfo& in
     detectionSucceeded = true;
   }
   rates.Reset();
-  for (const auto& device : devices) device->SetConnected(false);
+  // The devices of the previous detection become the known ones; a key is looked up only among
+  // devices of earlier detections.
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    knownDevices[deviceKeys[i]] = devices[i];
+    devices[i]->SetConnected(false);
+  }
   devices.clear();
+  deviceKeys.clear();
   detectedCount = static_cast<std::uint32_t>(records.size());
   LogFormatted(services, kSeverityInfo, "Detected %d Torva digital devices", detectedCount);
   for (const VTorvaDriverService::VDeviceInfo& record : records) {
@@ -117,9 +123,9 @@ void VSharedConfigDevice::OnDetected(const VTorvaDriverService::VDllInitInfo& in
       device = std::make_shared<VTorvaHelixDevice>(
           services, record, PlateDefinitionForChoice(ChoosePlateModel(record)), rate, service);
       allDevices.push_back(device);
-      knownDevices.emplace(key, device);
     }
     devices.push_back(device);
+    deviceKeys.push_back(key);
     Instantiate(*device, record.platformModel);
     device->SetConnected(true);
     device->SetDeviceIndex(record.deviceIndex);

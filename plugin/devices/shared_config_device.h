@@ -86,6 +86,7 @@ class VSharedConfigDevice final : public SabloDigitalDevice::IDevice {
   SabloDigitalDevice::IHostServices* services = nullptr;
   VTorvaDriverService* service = nullptr;
   std::vector<std::shared_ptr<VTorvaHelixDevice>> devices;
+  std::vector<Key> deviceKeys;  // the key of each of `devices`
   std::map<Key, std::shared_ptr<VTorvaHelixDevice>> knownDevices;
   // Every plate device ever made: a device the host holds is never destroyed before this one,
   // even when two records of one detection shared a key.

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/host_result.h"
+#include "plugin/devices/model_choice.h"
 #include "tests/plugin/devices/recording_host.h"
 #include "host/host_services.h"
 #include "tests/support/fake_sleep_clock.h"
@@ -56,7 +57,7 @@ class HelixDevice : public ::testing::Test {
 };
 
 TEST_F(HelixDevice, PublishesItsIdentityAndOriginInMetresThenConnects) {
-  VTorvaHelixDevice device(&services_, Info(), VGenericPlateParameterHolder(), 1000, nullptr);
+  VTorvaHelixDevice device(&services_, Info(), PlateDefinitionForChoice(PlateChoice::kGeneric), 1000, nullptr);
   EXPECT_EQ(device.Name(), "TA601201P048311");
   EXPECT_TRUE(services_.Logged("Instantiating device 1: TA-6 TA601201 TP6040 P048311", 1));
   device.Attach(&host_);
@@ -77,7 +78,7 @@ TEST_F(HelixDevice, PublishesItsIdentityAndOriginInMetresThenConnects) {
 }
 
 TEST_F(HelixDevice, PreparesACaptureOnlyWhenConnectedAndWithARate) {
-  VTorvaHelixDevice device(&services_, Info(), VGenericPlateParameterHolder(), 1000, nullptr);
+  VTorvaHelixDevice device(&services_, Info(), PlateDefinitionForChoice(PlateChoice::kGeneric), 1000, nullptr);
   EXPECT_FALSE(device.PrepareCapture(nullptr, &setup_));  // not attached, not connected
   device.Attach(&host_);
   device.SetSyncMode(1);
@@ -92,7 +93,7 @@ TEST_F(HelixDevice, PreparesACaptureOnlyWhenConnectedAndWithARate) {
 }
 
 TEST_F(HelixDevice, FramesCountFromTheStartCounterAndARestartAdds2To24) {
-  VTorvaHelixDevice device(&services_, Info(), VGenericPlateParameterHolder(), 1000, nullptr);
+  VTorvaHelixDevice device(&services_, Info(), PlateDefinitionForChoice(PlateChoice::kGeneric), 1000, nullptr);
   device.Attach(&host_);
   ASSERT_TRUE(device.PrepareCapture(nullptr, &setup_));
   device.SetStartCounter(32);
@@ -109,7 +110,7 @@ TEST_F(HelixDevice, FramesCountFromTheStartCounterAndARestartAdds2To24) {
 
 TEST_F(HelixDevice, TheBlinkActionBlinksOncePerChangeAndNeverAPlateThatIsGone) {
   VTorvaDriverService service(&services_);
-  VTorvaHelixDevice device(&services_, Info(), VGenericPlateParameterHolder(), 1000, &service);
+  VTorvaHelixDevice device(&services_, Info(), PlateDefinitionForChoice(PlateChoice::kGeneric), 1000, &service);
   device.Attach(&host_);
   host_.changed = {ParameterId{5, 0}, ParameterId{6, 0}, ParameterId{5, 0}};
   device.OnParametersChanged();

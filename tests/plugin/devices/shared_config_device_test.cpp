@@ -92,7 +92,7 @@ TEST_F(SharedConfig, DetectionsKeepOneDevicePerPlateAndSkipUnsupportedTypes) {
   Detect({Plate(3, 300)});
   const auto second = device_.Devices();
   ASSERT_EQ(second.size(), 1u);
-  EXPECT_EQ(second[0], first[1]);
+  EXPECT_EQ(second[0], first[2]);  // the later of the two records with one key
   EXPECT_TRUE(second[0]->Connected());
   EXPECT_FALSE(first[0]->Connected());
   EXPECT_EQ(instantiator_.instances.size(), 3u);
@@ -120,7 +120,7 @@ TEST_F(SharedConfig, PrepareCaptureReconcilesTheRateAndKeepsTheThresholdInItsRan
     std::vector<std::string> warnings;
   } rows[] = {
       {"2000", 20.0, 1200, {"Sample rate 2000 adjusted to 1200 to match devices"}},
-      {"1100", 20.0, 1000, {}},
+      {"1100", 20.0, 1000, {"Sample rate 1100 adjusted to 1000 to match devices"}},
       {"-5", 20.0, 1000,
        {"Sample rate \"-5\" is not a rate (bad lexical cast: source type value could not be "
         "interpreted as target); 1000 applies"}},
