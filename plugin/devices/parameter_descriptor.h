@@ -30,4 +30,15 @@ struct ParameterDescriptor {
   ParameterId id;
 };
 
+// Declares a descriptor's parameter on the registry and releases the result (which is ignored).
+template <class Value>
+void DeclareDescriptor(IDefinitionRegistry& registry, ParameterDescriptor<Value>& descriptor) {
+  HostResult* result = nullptr;
+  registry.DeclareParameter(&result, descriptor.name.c_str(), descriptor.displayName.c_str(),
+                            descriptor.description.c_str(), descriptor.group.c_str(),
+                            descriptor.declare, &descriptor.value, descriptor.id.low,
+                            descriptor.id.high);
+  ReleaseResult(result);
+}
+
 }  // namespace SabloDigitalDevice

@@ -48,16 +48,6 @@ void DeclareOutput(IDefinitionRegistry& registry, const char* name, int code,
   }
 }
 
-template <class Value>
-void DeclareDescriptor(IDefinitionRegistry& registry, ParameterDescriptor<Value>& descriptor) {
-  HostResult* result = nullptr;
-  registry.DeclareParameter(&result, descriptor.name.c_str(), descriptor.displayName.c_str(),
-                            descriptor.description.c_str(), descriptor.group.c_str(),
-                            descriptor.declare, &descriptor.value, descriptor.id.low,
-                            descriptor.id.high);
-  ReleaseResult(result);
-}
-
 void DeclareConnected(IDefinitionRegistry& registry) {
   IParameterValueBool connected;
   connected.SetValue(false);

@@ -14,16 +14,6 @@ constexpr const char* kDescription =
 constexpr const char* kDeviceKind = "Shared Configuration";
 constexpr const char* kAddDevicesText = "Add Torva Helix/Vantor devices - BETA+9dbg";
 
-template <class Value>
-void DeclareDescriptor(IDefinitionRegistry& registry, ParameterDescriptor<Value>& descriptor) {
-  HostResult* result = nullptr;
-  registry.DeclareParameter(&result, descriptor.name.c_str(), descriptor.displayName.c_str(),
-                            descriptor.description.c_str(), descriptor.group.c_str(),
-                            descriptor.declare, &descriptor.value, descriptor.id.low,
-                            descriptor.id.high);
-  ReleaseResult(result);
-}
-
 }  // namespace
 
 VSharedConfigDefinition::VSharedConfigDefinition()
