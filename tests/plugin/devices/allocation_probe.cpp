@@ -7,10 +7,14 @@
 namespace {
 std::atomic<bool> watching{false};
 std::atomic<std::size_t> largest{0};
+std::atomic<std::size_t> allocations{0};
 }  // namespace
 
 void* operator new(std::size_t size) {
-  if (watching.load() && size > largest.load()) largest.store(size);
+  if (watching.load()) {
+    ++allocations;
+    if (size > largest.load()) largest.store(size);
+  }
   if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
   throw std::bad_alloc();
 }
@@ -21,9 +25,11 @@ namespace SabloDigitalDevice {
 
 AllocationProbe::AllocationProbe() {
   largest.store(0);
+  allocations.store(0);
   watching.store(true);
 }
 AllocationProbe::~AllocationProbe() { watching.store(false); }
 std::size_t AllocationProbe::Largest() const { return largest.load(); }
+std::size_t AllocationProbe::Count() const { return allocations.load(); }
 
 }  // namespace SabloDigitalDevice

@@ -15,6 +15,8 @@ class AllocationProbe {
   AllocationProbe(const AllocationProbe&) = delete;
   AllocationProbe& operator=(const AllocationProbe&) = delete;
   std::size_t Largest() const;
+  // Allocations made (by any thread) since the probe was made.
+  std::size_t Count() const;
 };
 
 }  // namespace SabloDigitalDevice

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/host_services.h"
+#include "tests/plugin/devices/allocation_probe.h"
 #include "tests/plugin/devices/recording_host.h"
 #include "tests/support/fake_sleep_clock.h"
 
@@ -165,6 +166,22 @@ TEST_F(SharedConfig, FrameZeroIsFixedOnlyAfterTheStartRunsAndTriggersMatchTheirO
   EXPECT_THAT(host_.frames, ElementsAre(-5, -5, 11, 11));
   device_.OnData(nullptr);
   EXPECT_THAT(Warnings(), ::testing::Contains("Transfer data called with null pointer"));
+}
+
+TEST_F(SharedConfig, HandingABlockToTwentyFivePlatesAllocatesNothing) {
+  device_.Attach(&host_);
+  std::vector<Record> records;
+  for (int i = 0; i < 25; ++i) records.push_back(Plate(i, 100));
+  Detect(records);
+  ASSERT_TRUE(PrepareAndRun());
+  device_.SetStartTime(services_.CurrentTime());
+  const auto frame = Frame(25, 1.0f);
+  host_.keepFrames = false;
+  device_.OnData(frame.data());  // fixes frame 0
+  SabloDigitalDevice::AllocationProbe probe;
+  for (int block = 0; block < 2000; ++block) device_.OnData(frame.data());
+  EXPECT_EQ(probe.Count(), 0u);
+  EXPECT_EQ(host_.pushes, 2001 * 25);
 }
 
 }  // namespace
