@@ -48,8 +48,9 @@ class Acquisition : public EmulatedLibrary {
         EXPECT_EQ(message.message, static_cast<std::uint32_t>(TORVA_MSG_DATA_READY_THREAD));
         EXPECT_LT(message.wParam, static_cast<platform::WParam>(kRingEntries));
       }
+      // Takes no more than asked for: under load several frames may be waiting at once.
       float* frame = nullptr;
-      while (fmDLLTransferFloatData(&frame) > 0)
+      while (static_cast<int>(collected.size()) < frames && fmDLLTransferFloatData(&frame) > 0)
         collected.emplace_back(frame, frame + Control().Assembler().Ring().ValuesPerFrame());
     }
     return collected;
