@@ -40,8 +40,11 @@ class PluginChain : public testing::ScratchDirectory {
     ScratchDirectory::SetUp();
     std::filesystem::create_directories(Path("cfg"));
     Settings().Write("SOFTWARE\\Torva\\CFG", "Path", Path("cfg") + "/");
-    amplifiers_ = sim::EmulatedBus::Instance().Install(
-        {sim::DescribeAmplifier(0, 100), sim::DescribeAmplifier(1, 300), sim::DescribeAmplifier(2, 400)});
+    std::vector<sim::AmplifierDescription> plates = {
+        sim::DescribeAmplifier(0, 100), sim::DescribeAmplifier(1, 300), sim::DescribeAmplifier(2, 400)};
+    // Someone standing still, a little off centre, on every plate.
+    for (auto& plate : plates) plate.signal = sim::SignalProfile::kStaticLoad;
+    amplifiers_ = sim::EmulatedBus::Instance().Install(plates);
     Torva::VSharedConfigDefinition shared;
     shared.Declare(&registry_, true);
     Torva::DeclarePlateDefinitions(&registry_);
@@ -131,6 +134,64 @@ TEST_F(PluginChain, ThreePlatesAreInstantiatedAndCaptureTogetherAtTheRateTheySha
     for (std::size_t i = 1; i < numbers.size(); ++i)
       ASSERT_EQ(numbers[i] - numbers[i - 1], 16) << device << " " << i;
   }
+}
+
+// The emulated plates carry a person of 75 kg standing 30 mm to the side and 50 mm back of the
+// centre, swaying 6 mm: the host receives the weight downwards (z turned up) and the centre of
+// pressure at that point with x mirrored.
+TEST_F(PluginChain, AStandingPersonArrivesAsTheirWeightAtTheirStandingPoint) {
+  Start();
+  ASSERT_TRUE(WaitUntil([&] { return instantiator_.InstanceNames().size() == 4; },
+                        std::chrono::seconds(20)));
+  int handle = 0;
+  for (const std::string& name : instantiator_.InstanceNames())
+    ASSERT_TRUE(instantiator_.Find(name)->PrepareCapture(&handle).accepted) << name;
+  shared_->SetStartTime(services_.CurrentTime());
+  ASSERT_TRUE(WaitUntil([&] { return sink_.BlockCount() >= 3 * 20; }, std::chrono::seconds(20)));
+  std::map<std::string, double> weights;  // by instance name: each plate has its own person
+  for (const auto& amplifier : amplifiers_) {
+    const auto& d = amplifier->Description();
+    weights[d.amplifierSerial + d.platformSerial] = d.bodyMassKg * 9.81;
+  }
+  int loaded = 0;
+  for (const auto& block : sink_.Blocks()) {
+    const double weight = weights.at(block.device);
+    for (std::size_t sample = 0; sample < block.samples; ++sample) {
+      const float* values = block.values.data() + sample * 9;
+      ++loaded;
+      EXPECT_NEAR(values[2], -weight, 5.0) << block.device;
+      EXPECT_NEAR(values[6], -0.03, 0.006 + 0.002) << block.device;  // Cx, mirrored
+      EXPECT_NEAR(values[7], -0.05, 0.003 + 0.002) << block.device;  // Cy
+      EXPECT_EQ(values[8], 0.0f);
+    }
+  }
+  EXPECT_GE(loaded, 3 * 20 * 16);
+}
+
+// In hardware-trigger mode nothing reaches the host until a plate's auxiliary word carries its
+// trigger level; the block holding the trigger starts within 16 samples before frame 0.
+TEST_F(PluginChain, AHardwareTriggeredCaptureStartsAtTheTrigger) {
+  amplifiers_[0]->SetTriggerLevel(0);  // type 100 and 300 trigger at 1, type 400 at 0
+  amplifiers_[1]->SetTriggerLevel(0);
+  amplifiers_[2]->SetTriggerLevel(5);
+  Start();
+  ASSERT_TRUE(WaitUntil([&] { return instantiator_.InstanceNames().size() == 4; },
+                        std::chrono::seconds(20)));
+  SabloDigitalDevice::IParameterValueEnum mode;
+  mode.SetValue("Hardware trigger");
+  ASSERT_EQ(instantiator_.Find(kSharedInstance)->Host().SetByHost("SyncMode", mode), std::nullopt);
+  int handle = 0;
+  for (const std::string& name : instantiator_.InstanceNames())
+    ASSERT_TRUE(instantiator_.Find(name)->PrepareCapture(&handle).accepted) << name;
+  // Streaming, but no trigger: the plates have sent packets and the host has none.
+  const std::int64_t sent = amplifiers_[0]->PacketsSent();
+  ASSERT_TRUE(WaitUntil([&] { return amplifiers_[0]->PacketsSent() >= sent + 30; }));
+  EXPECT_EQ(sink_.BlockCount(), 0u);
+  amplifiers_[0]->SetTriggerLevel(1);
+  ASSERT_TRUE(WaitUntil([&] { return sink_.BlockCount() >= 3 * 5; }, std::chrono::seconds(20)));
+  const auto blocks = sink_.Blocks();
+  EXPECT_LE(blocks.front().firstFrame, 0);
+  EXPECT_GT(blocks.front().firstFrame, -16);
 }
 
 }  // namespace
