@@ -168,6 +168,32 @@ TEST_F(SharedConfig, FrameZeroIsFixedOnlyAfterTheStartRunsAndTriggersMatchTheirO
   EXPECT_THAT(Warnings(), ::testing::Contains("Transfer data called with null pointer"));
 }
 
+TEST_F(SharedConfig, StateFollowsTheRunningReportsAndAStopWhileAStartIsPendingKeepsIt) {
+  device_.Attach(&host_);
+  Detect({Plate(0, 100)});
+  const auto status = [&] {
+    std::int32_t state = -1;
+    bool needsPrepare = false;
+    device_.GetStatus(&state, &needsPrepare);
+    return std::make_pair(state, needsPrepare);
+  };
+  EXPECT_EQ(status(), std::make_pair(2, true));
+  ASSERT_TRUE(device_.PrepareCapture(nullptr, nullptr));
+  EXPECT_EQ(status(), std::make_pair(0, false));
+  device_.OnRunningChanged(false);  // the stop before the start
+  EXPECT_EQ(status(), std::make_pair(0, false));
+  device_.OnRunningChanged(true);
+  EXPECT_EQ(status(), std::make_pair(1, false));
+  std::int32_t plateState = -1;
+  bool platePrepare = true;
+  device_.Devices()[0]->GetStatus(&plateState, &platePrepare);
+  EXPECT_EQ(plateState, 1);
+  device_.OnRunningChanged(false);  // a stop, blink or reset during the capture
+  EXPECT_EQ(status(), std::make_pair(2, true));
+  device_.OnCaptureStopped();
+  EXPECT_EQ(status(), std::make_pair(2, true));
+}
+
 TEST_F(SharedConfig, HandingABlockToTwentyFivePlatesAllocatesNothing) {
   device_.Attach(&host_);
   std::vector<Record> records;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <boost/bind/bind.hpp>
 #include <memory>
 #include <mutex>
@@ -16,6 +17,8 @@
 #include "host/host_services.h"
 #include "plugin/service/driver_service.h"
 #include "plugin/service/plugin_log.h"
+#include "plugin/devices/shared_config_device.h"
+#include "tests/plugin/devices/recording_host.h"
 #include "tests/plugin/service/scripted_driver.h"
 #include "tests/support/scaled_sleep_clock.h"
 #include "tests/support/wait_until.h"
@@ -294,6 +297,85 @@ TEST_F(ScriptedService, ListedSlotsAreTranslatedToPositionsAndNoMoreThan25AreRea
   EXPECT_THAT(Lines(kSeverityWarning),
               Contains("25 Vantors not ready - BCF download will be attempted"));
   EXPECT_EQ(Calls("fmVantorDownloadCalFile(1)"), 25);
+}
+
+// The shared-configuration device's commands, through the service, against the scripted driver.
+class SharedDeviceCommands : public ScriptedService {
+ protected:
+  void SetUp() override {
+    ScriptedService::SetUp();
+    DriverScript script;
+    script.amplifiers = {Amplifier(0), Amplifier(1)};
+    Script(script);
+    Start();
+    shared_ = std::make_unique<Torva::VSharedConfigDevice>(&services_, service_.get());
+    shared_->Attach(&host_);
+    ASSERT_TRUE(WaitUntil([&] { return shared_->Devices().size() == 2; }));
+    ASSERT_TRUE(Settle());
+  }
+  void TearDown() override {
+    service_.reset();  // the worker may still call the shared device back while it ends
+    shared_.reset();
+  }
+  // Holds the worker until Release, so that commands posted meanwhile queue up.
+  void Hold() {
+    service_->PostCommand([this] {
+      std::unique_lock<std::mutex> lock(holdMutex_);
+      holdChanged_.wait(lock, [this] { return !held_; });
+    });
+  }
+  void Release() {
+    {
+      std::lock_guard<std::mutex> lock(holdMutex_);
+      held_ = false;
+    }
+    holdChanged_.notify_all();
+  }
+  Torva::RecordingHost host_;
+  std::unique_ptr<Torva::VSharedConfigDevice> shared_;
+  std::mutex holdMutex_;
+  std::condition_variable holdChanged_;
+  bool held_ = true;
+};
+
+TEST_F(SharedDeviceCommands, TwoPreparesInARowStopOnceAndStartTwice) {
+  const int stops = Calls("fmBroadcastStop()");
+  Hold();
+  ASSERT_TRUE(shared_->PrepareCapture(nullptr, nullptr));
+  ASSERT_TRUE(shared_->PrepareCapture(nullptr, nullptr));
+  Release();
+  ASSERT_TRUE(Settle());
+  EXPECT_EQ(Calls("fmBroadcastStop()"), stops + 1);
+  EXPECT_EQ(Calls("fmBroadcastStart()"), 2);
+}
+
+TEST_F(SharedDeviceCommands, EachChangedParameterDoesItsOwnThing) {
+  const struct {
+    std::uint32_t id;
+    const char* call;  // the driver call it leads to
+    int more;          // how many more of that call
+  } rows[] = {
+      {4, "fmBroadcastStop()", 1},      // rate: a stop, once, until it has run
+      {0, "fmBroadcastResetUSB()", 1},  // reset USB
+      {1, "fmDLLInit()", 1},            // scan for hardware: a new detection
+      {2, "fmBroadcastZero()", 0},      // zero: only while running
+      {9, "fmBroadcastStop()", 0},      // unknown: ignored
+  };
+  for (const auto& row : rows) {
+    const int before = Calls(row.call);
+    host_.changed = {SabloDigitalDevice::ParameterId{row.id, 0}};
+    shared_->OnParametersChanged();
+    ASSERT_TRUE(Settle());
+    ASSERT_TRUE(WaitUntil([&] { return shared_->Devices().size() == 2; }));
+    ASSERT_TRUE(Settle());
+    EXPECT_EQ(Calls(row.call), before + row.more) << row.id;
+  }
+  // Zero while running goes to the driver at once, on this thread.
+  service_->PostCommand(boost::bind(&Service::StartAcquisition, service_.get()));
+  ASSERT_TRUE(Settle());
+  host_.changed = {SabloDigitalDevice::ParameterId{2, 0}};
+  shared_->OnParametersChanged();
+  EXPECT_EQ(Calls("fmBroadcastZero()"), 1);
 }
 
 }  // namespace
