@@ -48,6 +48,9 @@ class PluginChain : public testing::ScratchDirectory {
     Torva::VSharedConfigDefinition shared;
     shared.Declare(&registry_, true);
     Torva::DeclarePlateDefinitions(&registry_);
+    // The host took all fourteen definitions: nothing refused, nothing left unreleased.
+    EXPECT_EQ(registry_.Definitions().size(), 14u);
+    EXPECT_EQ(host::CountedResult::Alive(), resultsBefore_);
   }
   void TearDown() override {
     // The service first: its worker may still call the shared device back while it ends.
@@ -55,6 +58,8 @@ class PluginChain : public testing::ScratchDirectory {
     shared_.reset();
     EXPECT_TRUE(WaitUntil([] { return fmIsDLLShutDown() == 1; }));
     sim::EmulatedBus::Instance().Reset();
+    // Every result the host handed to the plugin was released.
+    EXPECT_EQ(host::CountedResult::Alive(), resultsBefore_);
     ScratchDirectory::TearDown();
   }
   // Starts the plugin's side and instantiates the shared device, which detects the plates.
@@ -74,6 +79,7 @@ class PluginChain : public testing::ScratchDirectory {
     return lines;
   }
 
+  const long resultsBefore_ = host::CountedResult::Alive();
   testing::ScaledSleepClock clock_;
   host::HostServices services_;
   host::DefinitionRegistry registry_;
