@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <vector>
 
 #include "host/host_services.h"
@@ -98,6 +99,23 @@ TEST_F(SharedConfig, DetectionsKeepOneDevicePerPlateAndSkipUnsupportedTypes) {
   EXPECT_FALSE(first[0]->Connected());
   EXPECT_EQ(instantiator_.instances.size(), 3u);
   EXPECT_GE(host_.notifications, 2);
+}
+
+// A plate device the host has an instance of lives as long as the shared-configuration device,
+// whatever later detections find, duplicate keys included.
+TEST_F(SharedConfig, EveryPlateDeviceLivesUntilTheSharedDeviceIsDestroyed) {
+  std::vector<std::weak_ptr<VTorvaHelixDevice>> made;
+  {
+    VSharedConfigDevice device(&services_, nullptr);
+    device.SetInstantiator(&instantiator_);
+    device.Attach(&host_);
+    device.OnDetected({1, 1, "ok"}, {Plate(0, 100), Plate(1, 100), Plate(1, 100)});
+    for (const auto& plate : device.Devices()) made.push_back(plate);
+    device.OnDetected({1, 1, "ok"}, {Plate(1, 100)});
+    device.OnDetected({1, 1, "ok"}, {});
+    for (const auto& plate : made) EXPECT_FALSE(plate.expired());
+  }
+  for (const auto& plate : made) EXPECT_TRUE(plate.expired());
 }
 
 TEST_F(SharedConfig, ADetectionBeforeTheInstantiatorInstantiatesAtTheNextOne) {
