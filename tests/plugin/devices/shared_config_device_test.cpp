@@ -80,9 +80,12 @@ class SharedConfig : public ::testing::Test {
 
 TEST_F(SharedConfig, DetectionsKeepOneDevicePerPlateAndSkipUnsupportedTypes) {
   device_.Attach(&host_);  // no driver service: nothing is posted
+  instantiator_.refuse["TA000P000"] = 1;
   Detect({Plate(0, 100), Plate(1, 0), Plate(2, 250), Plate(3, 300), Plate(3, 300)});
-  EXPECT_THAT(Warnings(), ElementsAre("Detected unsupported device type 0, skipping...)",
-                                      "Detected unsupported device type 250, skipping...)"));
+  EXPECT_THAT(Warnings(),
+              ElementsAre("Host returned \"name in use\" when trying to instantiate device TP6040",
+                          "Detected unsupported device type 0, skipping...)",
+                          "Detected unsupported device type 250, skipping...)"));
   // Two records with one key make two devices; both are instantiated and both are kept.
   EXPECT_THAT(instantiator_.instances, ElementsAre("TA000P000", "TA003P003", "TA003P003"));
   auto first = device_.Devices();
