@@ -215,6 +215,23 @@ TEST_F(SharedConfig, StateFollowsTheRunningReportsAndAStopWhileAStartIsPendingKe
   EXPECT_EQ(status(), std::make_pair(2, true));
 }
 
+TEST_F(SharedConfig, ASoftwareTriggeredCaptureCountsFromTheStartTime) {
+  device_.Attach(&host_);
+  Detect({Plate(0, 100), Plate(1, 250), Plate(2, 300)});
+  ASSERT_TRUE(PrepareAndRun());
+  device_.OnData(Frame(3, 1.0f).data());
+  EXPECT_TRUE(host_.frames.empty());  // no start time yet
+  device_.SetStartTime(services_.CurrentTime());
+  device_.OnData(Frame(3, 17.0f).data());
+  device_.OnData(Frame(3, 33.0f).data());
+  // The plates at records 0 and 2 (record 1 is unsupported) push the same numbers, from about 0.
+  ASSERT_EQ(host_.frames.size(), 4u);
+  EXPECT_EQ(host_.frames[0], host_.frames[1]);
+  EXPECT_EQ(host_.frames[2] - host_.frames[0], 16);
+  EXPECT_GE(host_.frames[0], 0);
+  EXPECT_LT(host_.frames[0], 16);
+}
+
 TEST_F(SharedConfig, HandingABlockToTwentyFivePlatesAllocatesNothing) {
   device_.Attach(&host_);
   std::vector<Record> records;
