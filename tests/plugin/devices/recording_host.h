@@ -19,6 +19,10 @@ using SabloDigitalDevice::CaptureHandle;
 using SabloDigitalDevice::HostResult;
 using SabloDigitalDevice::IParameterValue;
 using SabloDigitalDevice::ParameterId;
+using SabloDigitalDevice::IParameterValueBool;
+using SabloDigitalDevice::IParameterValueDouble;
+using SabloDigitalDevice::IParameterValueEnum;
+using SabloDigitalDevice::IParameterValueString;
 
 // Records what the device tells the host; the changed identifiers and the count it writes are
 // the test's to set.
