@@ -1,0 +1,162 @@
+// Whole sessions through the plugin's entry points, in one process: the host core, the plugin's
+// objects, the driver's objects and emulated amplifiers, with the prescribed pauses at a tenth.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "driver/api/TorvaUSBDevice.h"
+#include "host/definition_registry.h"
+#include "host/device_instantiator.h"
+#include "host/host_result.h"
+#include "host/host_services.h"
+#include "host/recording_frame_sink.h"
+#include "plugin/frame/plugin_exports.h"
+#include "sim/amplifier_description.h"
+#include "sim/emulated_bus.h"
+#include "tests/support/process_stats.h"
+#include "tests/support/scaled_sleep_clock.h"
+#include "tests/support/scratch_directory.h"
+#include "tests/support/wait_until.h"
+
+namespace torva {
+namespace {
+
+using testing::WaitUntil;
+
+// One host session: its own registry, instantiator and frame sink.
+struct Session {
+  host::HostServices services;
+  host::DefinitionRegistry registry;
+  host::RecordingFrameSink sink;
+  host::DeviceInstantiator instantiator{registry, sink};
+
+  // Loads the plugin's definitions and instantiates the shared device, which starts a detection;
+  // waits for the detection's end.
+  bool Open() {
+    if (!Initialise(&services)) return false;
+    ProvideDeviceDefinitions(&registry);
+    BeginDeviceInstantiation(&instantiator);
+    OnManualDeviceInstantiation(Torva::kSharedMaker, Torva::kSharedDefinitionName,
+                                Torva::kSharedVersion);
+    return WaitUntil([&] { return Logged("Detected ") && Shared() != nullptr; },
+                     std::chrono::seconds(30));
+  }
+  host::DeviceInstance* Shared() const { return instantiator.Find(Torva::kSharedInstanceName); }
+  std::vector<host::DeviceInstance*> Plates() const {
+    std::vector<host::DeviceInstance*> plates;
+    for (const std::string& name : instantiator.InstanceNames())
+      if (name != Torva::kSharedInstanceName) plates.push_back(instantiator.Find(name));
+    return plates;
+  }
+  bool Logged(const std::string& prefix) const {
+    for (const auto& line : services.Lines())
+      if (line.text.rfind(prefix, 0) == 0) return true;
+    return false;
+  }
+  // Prepares every instance, the shared one first, and starts the clock of frame 0.
+  bool Capture() {
+    int handle = 0;
+    if (!Shared()->PrepareCapture(&handle).accepted) return false;
+    for (host::DeviceInstance* plate : Plates())
+      if (!plate->PrepareCapture(&handle).accepted) return false;
+    for (const std::string& name : instantiator.InstanceNames())
+      instantiator.Find(name)->Device().SetStartTime(services.CurrentTime());
+    return true;
+  }
+  void Close() {
+    for (const std::string& name : instantiator.InstanceNames())
+      instantiator.Find(name)->Device().OnCaptureStopped();
+    Shutdown();
+  }
+};
+
+class PluginSession : public testing::ScratchDirectory {
+ protected:
+  void SetUp() override {
+    ScratchDirectory::SetUp();
+    std::filesystem::create_directories(Path("cfg"));
+    Settings().Write("SOFTWARE\\Torva\\CFG", "Path", Path("cfg") + "/");
+  }
+  void TearDown() override {
+    Shutdown();
+    EXPECT_TRUE(WaitUntil([] { return fmIsDLLShutDown() == 1; }));
+    sim::EmulatedBus::Instance().Reset();
+    EXPECT_EQ(host::CountedResult::Alive(), resultsBefore_);
+    ScratchDirectory::TearDown();
+  }
+  void Install(int count) {
+    std::vector<sim::AmplifierDescription> plates;
+    for (int i = 0; i < count; ++i) plates.push_back(sim::DescribeAmplifier(i, 100));
+    amplifiers_ = sim::EmulatedBus::Instance().Install(plates);
+  }
+
+  const long resultsBefore_ = host::CountedResult::Alive();
+  testing::ScaledSleepClock clock_;
+  std::vector<std::shared_ptr<sim::EmulatedAmplifier>> amplifiers_;
+};
+
+TEST_F(PluginSession, WithoutAmplifiersTheDetectionSaysSoAndNoCaptureIsPrepared) {
+  Install(0);
+  Session session;
+  ASSERT_TRUE(session.Open());
+  EXPECT_TRUE(session.services.Logged(
+      "Successful Torva device detection loop: No Torva devices were found", 1));
+  EXPECT_TRUE(session.services.Logged("Detected 0 Torva digital devices", 1));
+  EXPECT_TRUE(session.Plates().empty());
+  EXPECT_FALSE(session.Capture());
+  session.Close();
+}
+
+// An amplifier unplugged during a capture: the pushes stop, every frame before is there and
+// contiguous, and the session still ends cleanly.
+TEST_F(PluginSession, AnUnpluggedAmplifierStopsThePushesAndTheSessionStillEnds) {
+  Install(2);
+  Session session;
+  ASSERT_TRUE(session.Open());
+  ASSERT_EQ(session.Plates().size(), 2u);
+  ASSERT_TRUE(session.Capture());
+  ASSERT_TRUE(WaitUntil([&] { return session.sink.BlockCount() >= 2 * 20; }));
+  amplifiers_[1]->Unplug();
+  ASSERT_TRUE(WaitUntil([&] {
+    char text[TORVA_ERROR_TEXT_BYTES] = {};
+    return fmDLLGetError(text) != 0;
+  }));
+  const std::size_t atLoss = session.sink.BlockCount();
+  // The other plate keeps streaming, yet no frame completes without the lost one.
+  const std::int64_t sent = amplifiers_[0]->PacketsSent();
+  ASSERT_TRUE(WaitUntil([&] { return amplifiers_[0]->PacketsSent() >= sent + 30; }));
+  EXPECT_LE(session.sink.BlockCount(), atLoss + 2);
+  std::map<std::string, std::vector<std::int64_t>> frames;
+  for (const auto& block : session.sink.Blocks()) frames[block.device].push_back(block.firstFrame);
+  for (const auto& [device, numbers] : frames)
+    for (std::size_t i = 1; i < numbers.size(); ++i)
+      ASSERT_EQ(numbers[i] - numbers[i - 1], 16) << device;
+  const auto started = std::chrono::steady_clock::now();
+  session.Close();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+}
+
+// Twenty whole sessions in one process leave no thread behind (and, in the sanitizer build, no
+// leak for LeakSanitizer to report).
+TEST_F(PluginSession, TwentySessionsLeaveNoThread) {
+  Install(2);
+  const std::size_t threads = testing::ThreadBaseline();
+  for (int cycle = 0; cycle < 20; ++cycle) {
+    Session session;
+    ASSERT_TRUE(session.Open()) << "cycle " << cycle;
+    ASSERT_EQ(session.Plates().size(), 2u) << "cycle " << cycle;
+    ASSERT_TRUE(session.Capture()) << "cycle " << cycle;
+    ASSERT_TRUE(WaitUntil([&] { return session.sink.BlockCount() >= 4; })) << "cycle " << cycle;
+    session.Close();
+    ASSERT_TRUE(WaitUntil([] { return fmIsDLLShutDown() == 1; })) << "cycle " << cycle;
+  }
+  EXPECT_TRUE(WaitUntil([&] { return testing::ThreadCount() == threads; }));
+}
+
+}  // namespace
+}  // namespace torva
