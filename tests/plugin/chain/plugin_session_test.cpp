@@ -43,8 +43,10 @@ struct Session {
     BeginDeviceInstantiation(&instantiator);
     OnManualDeviceInstantiation(Torva::kSharedMaker, Torva::kSharedDefinitionName,
                                 Torva::kSharedVersion);
-    return WaitUntil([&] { return Logged("Detected ") && Shared() != nullptr; },
-                     std::chrono::seconds(30));
+    // The shared device tells the host once the detection's devices are all in place.
+    return WaitUntil(
+        [&] { return Shared() != nullptr && Shared()->Host().StatusNotificationCount() > 0; },
+        std::chrono::seconds(30));
   }
   host::DeviceInstance* Shared() const { return instantiator.Find(Torva::kSharedInstanceName); }
   std::vector<host::DeviceInstance*> Plates() const {
