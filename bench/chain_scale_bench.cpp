@@ -1,0 +1,118 @@
+// The whole chain at scale: emulated plates through the driver library, the plugin (entry points,
+// driver service, shared-configuration and plate devices) and the host core into a sink that only
+// counts. Prints the frames each plate missed, the driver's ring overruns and the process's CPU per
+// second of capture (emulator included).
+//   bench_chain_scale [seconds=60] [plates=25] [rate=2000]
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/bench_support.h"
+#include "host/definition_registry.h"
+#include "host/device_instantiator.h"
+#include "host/frame_sink.h"
+#include "host/host_services.h"
+#include "plugin/devices/parameter_value.h"
+#include "plugin/frame/plugin_exports.h"
+
+using namespace torva;
+
+namespace {
+
+// Counts blocks and missing frame numbers per plate, keeping nothing else.
+class CountingSink final : public host::FrameSink {
+ public:
+  void Deliver(const std::string& device, std::int64_t firstFrame, std::uint32_t samples,
+               const std::uint32_t*, std::uint32_t, const float*, std::uint32_t) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Plate& plate = plates_[device];
+    if (plate.blocks > 0 && firstFrame != plate.next)
+      plate.missing += firstFrame > plate.next ? firstFrame - plate.next : 1;
+    plate.next = firstFrame + samples;
+    ++plate.blocks;
+  }
+  struct Plate {
+    long long blocks = 0;
+    long long missing = 0;
+    std::int64_t next = 0;
+  };
+  std::map<std::string, Plate> Plates() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return plates_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<std::string, Plate> plates_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const double seconds = argc > 1 ? std::atof(argv[1]) : 60.0;
+  const int plates = argc > 2 ? std::atoi(argv[2]) : 25;
+  const std::string rate = argc > 3 ? argv[3] : "2000";
+  ::setenv("TORVA_SIMULATE", std::to_string(plates).c_str(), 1);
+  const std::string directory = "/tmp/torva-bench-chain";
+  std::filesystem::create_directories(directory + "/cfg");
+  ::setenv("TORVA_SETTINGS", (directory + "/settings.conf").c_str(), 1);
+
+  host::HostServices services;
+  host::DefinitionRegistry registry;
+  CountingSink sink;
+  host::DeviceInstantiator instantiator(registry, sink);
+  if (!Initialise(&services)) return 1;
+  ProvideDeviceDefinitions(&registry);
+  BeginDeviceInstantiation(&instantiator);
+  OnManualDeviceInstantiation(Torva::kSharedMaker, Torva::kSharedDefinitionName,
+                              Torva::kSharedVersion);
+  host::DeviceInstance* shared = instantiator.Find(Torva::kSharedInstanceName);
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (shared->Host().StatusNotificationCount() == 0 && std::chrono::steady_clock::now() < limit)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  SabloDigitalDevice::IParameterValueEnum requested;
+  requested.SetValue(rate);
+  shared->Host().SetByHost("SampleRate", requested);
+  int handle = 0;
+  const auto names = instantiator.InstanceNames();
+  shared->PrepareCapture(&handle);
+  for (const std::string& name : names)
+    if (name != Torva::kSharedInstanceName) instantiator.Find(name)->PrepareCapture(&handle);
+  for (const std::string& name : names)
+    instantiator.Find(name)->Device().SetStartTime(services.CurrentTime());
+
+  // Measure from the first pushed block on.
+  while (sink.Plates().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  const bench::ProcessUsage before = bench::ProcessUsage::Now();
+  const auto began = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  const bench::ProcessUsage used = bench::ProcessUsage::Now() - before;
+  const double elapsed =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+  const auto counted = sink.Plates();
+  const int overruns = fmDLLGetDroppedDataCount();
+  for (const std::string& name : names) instantiator.Find(name)->Device().OnCaptureStopped();
+  Shutdown();
+
+  long long blocks = 0;
+  long long missing = 0;
+  for (const auto& [name, plate] : counted) {
+    blocks += plate.blocks;
+    missing += plate.missing;
+  }
+  std::printf("plates                 %zu of %d, rate requested %s\n", counted.size(), plates,
+              rate.c_str());
+  std::printf("blocks pushed          %lld in %.1f s\n", blocks, elapsed);
+  std::printf("missing frame numbers  %lld (all plates)\n", missing);
+  std::printf("driver dropped counts  %d\n", overruns);
+  const double cpu = (used.userSeconds + used.systemSeconds) / elapsed;
+  std::printf("CPU per second         %.3f s (%.1f%% of one core)\n", cpu, 100.0 * cpu);
+  std::printf("  user / system        %.2f s / %.2f s\n", used.userSeconds, used.systemSeconds);
+  return 0;
+}
