@@ -71,7 +71,8 @@ Refusal WriteSettings(DeviceHost& shared, const CaptureOptions& options) {
 bool WaitForRunning(DeviceInstance& shared, std::chrono::milliseconds limit) {
   const auto deadline = Clock::now() + limit;
   while (shared.ReadStatus().state != kStateRunning) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) return false;
     shared.Host().WaitForStatusChange(left);
   }
@@ -106,9 +107,9 @@ struct Recording {
 int Record(const CaptureOptions& options, Recording recording) {
   const auto started = Clock::now();
   const bool hardware = options.sync == SyncChoice::kHardware;
-  const auto firstLimit = hardware ? Milliseconds(options.seconds)
-                                   : std::chrono::duration_cast<std::chrono::milliseconds>(
-                                         kFirstBlockLimit);
+  const auto firstLimit =
+      hardware ? Milliseconds(options.seconds)
+               : std::chrono::duration_cast<std::chrono::milliseconds>(kFirstBlockLimit);
   while (!recording.sink.FirstBlockTime() && Clock::now() < started + firstLimit) {
     recording.TakeUntil(started + firstLimit);
   }
@@ -136,7 +137,8 @@ int Record(const CaptureOptions& options, Recording recording) {
 
 int StatusOf(const Detection& detection, double limitSeconds) {
   switch (detection.outcome) {
-    case DetectionOutcome::kPlatesFound: return kExitSuccess;
+    case DetectionOutcome::kPlatesFound:
+      return kExitSuccess;
     case DetectionOutcome::kNoPlates:
       Say("no plates detected");
       return kExitNoPlates;
@@ -170,7 +172,8 @@ int RunCapture(const CaptureOptions& options, HostLog& log, std::ostream& csv) {
     Say("the plugin refused to initialise");
     return kExitUsageOrLoading;
   }
-  const Detection detection = DetectPlates(session, Milliseconds(options.common.detectTimeoutSeconds));
+  const Detection detection =
+      DetectPlates(session, Milliseconds(options.common.detectTimeoutSeconds));
   if (const int status = StatusOf(detection, options.common.detectTimeoutSeconds)) return status;
   DeviceInstance& shared = *detection.shared;
 
@@ -185,8 +188,8 @@ int RunCapture(const CaptureOptions& options, HostLog& log, std::ostream& csv) {
                  connected ? "" : " (not connected)");
     if (!connected) continue;
     plates.push_back(plate);
-    columns.push_back({plate->Name(), DefinitionIdentity(definition.maker, definition.name,
-                                                         definition.version)});
+    columns.push_back(
+        {plate->Name(), DefinitionIdentity(definition.maker, definition.name, definition.version)});
     names.push_back(plate->Name());
   }
 

@@ -39,8 +39,7 @@ void CaptureSummary::Add(const FrameBlock& block) {
     if (!values) continue;
     const std::int64_t frame = block.firstFrame + sample;
     // Everything from the first frame up to the start of the kept set has been seen.
-    const bool inCountedRun =
-        !seen.empty() && frame >= *plate.firstFrame && frame <= *seen.begin();
+    const bool inCountedRun = !seen.empty() && frame >= *plate.firstFrame && frame <= *seen.begin();
     if (inCountedRun || !seen.insert(frame).second) continue;
     ++plate.samples;
     plate.firstFrame = std::min(plate.firstFrame.value_or(frame), frame);

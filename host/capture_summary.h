@@ -20,7 +20,7 @@ struct PlateSummary {
   std::uint64_t samples = 0;  // distinct frames delivered
   std::optional<std::int64_t> firstFrame;
   std::optional<std::int64_t> lastFrame;
-  double peakFz = 0;          // largest |Fz|, N
+  double peakFz = 0;  // largest |Fz|, N
   std::uint64_t loadedSamples = 0;
 
   // Frames between the first and the last that did not arrive.

@@ -53,8 +53,9 @@ void CsvFrames::WriteHeading(const CsvHeading& heading) {
 }
 
 void CsvFrames::Add(const FrameBlock& block) {
-  const auto found = std::find_if(plates_.begin(), plates_.end(),
-                                  [&](const CsvPlate& plate) { return plate.instance == block.device; });
+  const auto found = std::find_if(plates_.begin(), plates_.end(), [&](const CsvPlate& plate) {
+    return plate.instance == block.device;
+  });
   if (found == plates_.end()) return;
   const std::size_t plate = static_cast<std::size_t>(found - plates_.begin());
   for (std::uint32_t sample = 0; sample < block.samples; ++sample) {

@@ -28,9 +28,9 @@ struct CsvPlate {
 };
 
 struct CsvHeading {
-  std::string plugin;       // the plugin's path
+  std::string plugin;         // the plugin's path
   std::string requestedRate;  // the rate text as given
-  double appliedRate = 0;   // samples per second in force
+  double appliedRate = 0;     // samples per second in force
   std::uint64_t ticksPerSample = 0;
   std::uint64_t clockRate = 0;
 };

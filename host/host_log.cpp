@@ -15,10 +15,9 @@ std::string TimeStamp() {
   constexpr int kMillisecondsPerSecond = 1000;
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                now.time_since_epoch())
-                                .count() %
-                            kMillisecondsPerSecond;
+  const auto milliseconds =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+      kMillisecondsPerSecond;
   std::tm local{};
   localtime_r(&seconds, &local);
   char text[32];
@@ -33,11 +32,16 @@ std::string TimeStamp() {
 
 std::string SeverityName(int severity) {
   switch (severity) {
-    case kTraceSeverity: return "trace";
-    case kInfoSeverity: return "info";
-    case kWarningSeverity: return "warning";
-    case kErrorSeverity: return "error";
-    default: return "severity " + std::to_string(severity);
+    case kTraceSeverity:
+      return "trace";
+    case kInfoSeverity:
+      return "info";
+    case kWarningSeverity:
+      return "warning";
+    case kErrorSeverity:
+      return "error";
+    default:
+      return "severity " + std::to_string(severity);
   }
 }
 

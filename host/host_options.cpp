@@ -1,10 +1,9 @@
 #include "host/host_options.h"
 
+#include <boost/program_options.hpp>
 #include <cstdio>
 #include <iostream>
 #include <limits>
-
-#include <boost/program_options.hpp>
 
 #include "host/exit_status.h"
 #include "tools/torvactl/command_line.h"
@@ -68,10 +67,9 @@ std::optional<int> ParseCaptureOptions(const std::vector<std::string>& arguments
       "acquisition rate handed to the plugin as text (default 1000)")(
       "sync", po::value<std::string>(&sync), "software | hardware (default software)")(
       "threshold", torvactl::NumberValue("--threshold", options.threshold, kThresholdRule),
-      "Fz threshold in N (default 20)")(
-      "zero", po::bool_switch(&options.zero), "zero the plates once the capture runs")(
-      "output", po::value<std::string>(&options.outputPath),
-      "CSV file (default: standard output)")(
+      "Fz threshold in N (default 20)")("zero", po::bool_switch(&options.zero),
+                                        "zero the plates once the capture runs")(
+      "output", po::value<std::string>(&options.outputPath), "CSV file (default: standard output)")(
       "stall", torvactl::NumberValue("--stall", options.stallSeconds, torvactl::kSecondsRule),
       "seconds without data that end the capture as stalled (default 2)");
   AddCommonOptions(description, options.common);

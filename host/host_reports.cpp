@@ -29,12 +29,18 @@ std::unique_ptr<PluginLibrary> LoadPlugin(const CommonOptions& options) {
 
 std::string KindName(std::int32_t typeCode) {
   switch (typeCode) {
-    case SDD::ParameterTypeCode::kAction: return "action";
-    case SDD::ParameterTypeCode::kBool: return "bool";
-    case SDD::ParameterTypeCode::kDouble: return "double";
-    case SDD::ParameterTypeCode::kString: return "string";
-    case SDD::ParameterTypeCode::kEnum: return "enumeration";
-    default: return "type " + std::to_string(typeCode);
+    case SDD::ParameterTypeCode::kAction:
+      return "action";
+    case SDD::ParameterTypeCode::kBool:
+      return "bool";
+    case SDD::ParameterTypeCode::kDouble:
+      return "double";
+    case SDD::ParameterTypeCode::kString:
+      return "string";
+    case SDD::ParameterTypeCode::kEnum:
+      return "enumeration";
+    default:
+      return "type " + std::to_string(typeCode);
   }
 }
 
@@ -57,12 +63,11 @@ void PrintInstance(DeviceInstance& instance) {
   std::printf("%s\n  definition: %s\n", instance.Name().c_str(),
               DefinitionIdentity(definition.maker, definition.name, definition.version).c_str());
   if (!definition.FindParameter("Connected")) return;
-  std::printf("  amplifier: %s %s\n  platform: %s %s\n  firmware: %s\n",
-              TextSetting(host, "AmplifierModel").c_str(),
-              TextSetting(host, "AmplifierSerial").c_str(),
-              TextSetting(host, "PlatformModel").c_str(),
-              TextSetting(host, "PlatformSerial").c_str(),
-              TextSetting(host, "FirmwareVersion").c_str());
+  std::printf(
+      "  amplifier: %s %s\n  platform: %s %s\n  firmware: %s\n",
+      TextSetting(host, "AmplifierModel").c_str(), TextSetting(host, "AmplifierSerial").c_str(),
+      TextSetting(host, "PlatformModel").c_str(), TextSetting(host, "PlatformSerial").c_str(),
+      TextSetting(host, "FirmwareVersion").c_str());
   std::printf("  a: %s  b: %s  az0: %s\n  Connected: %s\n",
               NumberSetting(host, "ParameterA").c_str(), NumberSetting(host, "ParameterB").c_str(),
               NumberSetting(host, "ParameterAZ0").c_str(), IsConnected(instance) ? "yes" : "no");
@@ -102,12 +107,13 @@ int RunDetect(const CommonOptions& options, HostLog& log) {
   }
   constexpr double kMillisecondsPerSecond = 1000.0;
   const Detection detection = DetectPlates(
-      session, std::chrono::milliseconds(static_cast<long long>(options.detectTimeoutSeconds *
-                                                                kMillisecondsPerSecond)));
+      session, std::chrono::milliseconds(
+                   static_cast<long long>(options.detectTimeoutSeconds * kMillisecondsPerSecond)));
   if (detection.shared != nullptr) PrintInstance(*detection.shared);
   for (DeviceInstance* plate : detection.plates) PrintInstance(*plate);
   switch (detection.outcome) {
-    case DetectionOutcome::kPlatesFound: return kExitSuccess;
+    case DetectionOutcome::kPlatesFound:
+      return kExitSuccess;
     case DetectionOutcome::kNoPlates:
       Say("no plates detected");
       return kExitNoPlates;

@@ -49,7 +49,8 @@ Detection DetectPlates(PluginSession& session, std::chrono::milliseconds limit) 
   detection.shared->ReadStatus();
   for (const std::string& name : session.Instantiator().InstanceNames()) {
     if (name == Torva::kSharedInstanceName) continue;
-    if (DeviceInstance* plate = session.Instantiator().Find(name)) detection.plates.push_back(plate);
+    if (DeviceInstance* plate = session.Instantiator().Find(name))
+      detection.plates.push_back(plate);
   }
   if (!*succeeded) {
     detection.outcome = DetectionOutcome::kFailed;

@@ -18,8 +18,8 @@ namespace torva::host {
 enum class DetectionOutcome {
   kPlatesFound,
   kNoPlates,
-  kFailed,    // the plugin logged an unsuccessful detection
-  kTimedOut,  // no end of detection within the limit
+  kFailed,          // the plugin logged an unsuccessful detection
+  kTimedOut,        // no end of detection within the limit
   kNoSharedDevice,  // the host holds no shared-configuration instance
 };
 

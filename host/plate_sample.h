@@ -12,8 +12,8 @@
 
 namespace torva::host {
 
-inline constexpr std::size_t kOutputsPerPlate = 3;     // Force, Moment, CoP
-inline constexpr std::size_t kComponentsPerOutput = 3; // x, y, z
+inline constexpr std::size_t kOutputsPerPlate = 3;      // Force, Moment, CoP
+inline constexpr std::size_t kComponentsPerOutput = 3;  // x, y, z
 inline constexpr std::size_t kValuesPerSample = kOutputsPerPlate * kComponentsPerOutput;
 inline constexpr std::size_t kFzIndex = 2;
 

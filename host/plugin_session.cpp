@@ -4,8 +4,7 @@
 
 namespace torva::host {
 
-PluginSession::PluginSession(std::unique_ptr<PluginLibrary> library, HostLog& log,
-                             FrameSink& sink)
+PluginSession::PluginSession(std::unique_ptr<PluginLibrary> library, HostLog& log, FrameSink& sink)
     : library_(std::move(library)),
       services_([&log](const LogLine& line) { log.Write(line); }),
       instantiator_(registry_, sink) {}
@@ -25,8 +24,7 @@ bool PluginSession::Start() {
 }
 
 void PluginSession::InstantiateSharedDevice() {
-  library_->Exports().onManualDeviceInstantiation(Torva::kSharedMaker,
-                                                  Torva::kSharedDefinitionName,
+  library_->Exports().onManualDeviceInstantiation(Torva::kSharedMaker, Torva::kSharedDefinitionName,
                                                   Torva::kSharedVersion);
 }
 

@@ -79,8 +79,9 @@ TEST_F(TorvaHost, CapturesTwoEmulatedPlatesIntoContiguousCommonFrames) {
   ASSERT_EQ(comments.size(), 4u);
   EXPECT_EQ(comments[0], std::string("# plugin: ") +
                              std::filesystem::path(kPluginPath).lexically_normal().string());
-  EXPECT_EQ(comments[3], "# rate: requested 1000, applied 1000 samples/s (36000000 / 36000 ticks "
-                         "per sample)");
+  EXPECT_EQ(comments[3],
+            "# rate: requested 1000, applied 1000 samples/s (36000000 / 36000 ticks "
+            "per sample)");
   ASSERT_FALSE(lines.empty());
   const auto header = Split(lines.front(), ',');
   ASSERT_EQ(header.size(), 2 + 2 * kValuesPerPlate);

@@ -1,10 +1,11 @@
 // The capture summary per plate, and the log's display of texts that are not UTF-8.
 
+#include "host/capture_summary.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "host/capture_summary.h"
 #include "host/display_text.h"
 #include "host/plate_sample.h"
 
@@ -56,8 +57,9 @@ TEST(CaptureSummary, ReportNamesEveryPlateAndTheLogCounts) {
   CaptureSummary summary({"A", "B"});
   summary.Add(Block("A", 0, 16, -750.0f));
   const std::string report = summary.Report(2, 1);
-  EXPECT_NE(report.find("A: 16 samples, frames 0 to 15, 0 missing, peak |Fz| 750.0 N, 100.0% loaded"),
-            std::string::npos)
+  EXPECT_NE(
+      report.find("A: 16 samples, frames 0 to 15, 0 missing, peak |Fz| 750.0 N, 100.0% loaded"),
+      std::string::npos)
       << report;
   EXPECT_NE(report.find("B: no samples"), std::string::npos) << report;
   EXPECT_NE(report.find("2 warnings, 1 errors"), std::string::npos) << report;
@@ -75,9 +77,9 @@ TEST(DisplayText, OtherBytesAreReadAsWindows1252) {
 }
 
 TEST(DisplayText, MalformedUtf8IsNotTakenForUtf8) {
-  EXPECT_FALSE(IsValidUtf8("\xC0\x80"));        // overlong
-  EXPECT_FALSE(IsValidUtf8("\xE2\x80"));        // cut short
-  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));    // surrogate
+  EXPECT_FALSE(IsValidUtf8("\xC0\x80"));      // overlong
+  EXPECT_FALSE(IsValidUtf8("\xE2\x80"));      // cut short
+  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));  // surrogate
   EXPECT_TRUE(IsValidUtf8("\xF0\x9F\x98\x80"));
 }
 

@@ -1,13 +1,13 @@
 // The CSV writer: header and columns, rows in frame order as frames complete, empty cells for a
 // plate that did not deliver, and a bounded wait for a plate that stopped.
 
+#include "host/csv_frames.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include "host/csv_frames.h"
 
 namespace torva::host {
 namespace {
@@ -41,8 +41,8 @@ std::vector<std::string> Lines(const std::string& text) {
 class CsvFramesTest : public ::testing::Test {
  protected:
   std::ostringstream out_;
-  CsvFrames csv_{out_, {{"A", "\"Torva\" \"TypeA\" \"V1.0\""}, {"B", "\"Torva\" \"TypeC\" \"V1.0\""}},
-                 kRate};
+  CsvFrames csv_{
+      out_, {{"A", "\"Torva\" \"TypeA\" \"V1.0\""}, {"B", "\"Torva\" \"TypeC\" \"V1.0\""}}, kRate};
 };
 
 TEST_F(CsvFramesTest, HeadingNamesPluginPlatesRateAndEveryColumn) {
@@ -51,8 +51,9 @@ TEST_F(CsvFramesTest, HeadingNamesPluginPlatesRateAndEveryColumn) {
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[0], "# plugin: /lib/libTorvaplugin.so");
   EXPECT_EQ(lines[1], "# plate: A (\"Torva\" \"TypeA\" \"V1.0\")");
-  EXPECT_EQ(lines[3], "# rate: requested 1100, applied 1000 samples/s (36000000 / 36000 ticks per "
-                      "sample)");
+  EXPECT_EQ(lines[3],
+            "# rate: requested 1100, applied 1000 samples/s (36000000 / 36000 ticks per "
+            "sample)");
   EXPECT_EQ(lines[4],
             "frame,time_s,A.Fx_N,A.Fy_N,A.Fz_N,A.Mx_Nm,A.My_Nm,A.Mz_Nm,A.Cx_m,A.Cy_m,A.Cz_m,"
             "B.Fx_N,B.Fy_N,B.Fz_N,B.Mx_Nm,B.My_Nm,B.Mz_Nm,B.Cx_m,B.Cy_m,B.Cz_m");
