@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/capture_frame_sink.h"
+#include "host/capture_recorder.h"
 #include "host/capture_summary.h"
 #include "host/csv_frames.h"
 #include "host/exit_status.h"
@@ -23,8 +24,6 @@ using Clock = std::chrono::steady_clock;
 
 // The shared device's state while acquisition runs.
 constexpr std::int32_t kStateRunning = 1;
-// How long the first block (or, with --zero, the running state) may take in software-trigger mode.
-constexpr std::chrono::seconds kFirstBlockLimit{5};
 
 std::chrono::milliseconds Milliseconds(double seconds) {
   return std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0));
@@ -36,11 +35,6 @@ std::string SecondsText(double seconds) {
   char text[32];
   std::snprintf(text, sizeof text, "%g", seconds);
   return text;
-}
-
-std::string StallMessage(double seconds) {
-  return "no data from the plates for " + SecondsText(seconds) +
-         " s: acquisition has stalled (an amplifier may have been disconnected)";
 }
 
 // Writes rate, sync mode and threshold into the shared device's parameters, each starting from
@@ -87,52 +81,6 @@ void BroadcastZero(DeviceInstance& shared) {
     return;
   }
   shared.Device().OnParametersChanged();
-}
-
-// Everything recorded goes to the CSV and the summary.
-struct Recording {
-  CaptureFrameSink& sink;
-  CsvFrames& csv;
-  CaptureSummary& summary;
-
-  void TakeUntil(Clock::time_point until) {
-    for (const FrameBlock& block : sink.Take(until)) {
-      csv.Add(block);
-      summary.Add(block);
-    }
-  }
-};
-
-// Records from the first block for the requested seconds; the exit status.
-int Record(const CaptureOptions& options, Recording recording) {
-  const auto started = Clock::now();
-  const bool hardware = options.sync == SyncChoice::kHardware;
-  const auto firstLimit =
-      hardware ? Milliseconds(options.seconds)
-               : std::chrono::duration_cast<std::chrono::milliseconds>(kFirstBlockLimit);
-  while (!recording.sink.FirstBlockTime() && Clock::now() < started + firstLimit) {
-    recording.TakeUntil(started + firstLimit);
-  }
-  const auto first = recording.sink.FirstBlockTime();
-  if (!first) {
-    Say(hardware ? "no hardware trigger seen"
-                 : StallMessage(std::chrono::duration<double>(kFirstBlockLimit).count()));
-    return kExitStalled;
-  }
-  const auto end = *first + Milliseconds(options.seconds);
-  const auto stall = Milliseconds(options.stallSeconds);
-  for (;;) {
-    const auto last = recording.sink.LastBlockTime().value_or(*first);
-    const auto now = Clock::now();
-    if (now >= end) break;
-    if (now - last >= stall) {
-      Say(StallMessage(options.stallSeconds));
-      return kExitStalled;
-    }
-    recording.TakeUntil(std::min(end, last + stall));
-  }
-  recording.TakeUntil(Clock::now());
-  return kExitSuccess;
 }
 
 int StatusOf(const Detection& detection, double limitSeconds) {
@@ -236,7 +184,13 @@ int RunCapture(const CaptureOptions& options, HostLog& log, std::ostream& csv) {
       status = kExitStalled;
     }
   }
-  if (status == kExitSuccess) status = Record(options, Recording{sink, frames, summary});
+  if (status == kExitSuccess) {
+    const RecordingOutcome outcome =
+        Record(sink, frames, summary,
+               {options.seconds, options.stallSeconds, options.sync == SyncChoice::kHardware});
+    if (!outcome.message.empty()) Say(outcome.message);
+    status = outcome.status;
+  }
 
   sink.SetRecording(false);
   shared.Device().OnCaptureStopped();
