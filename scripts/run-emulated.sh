@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Sets everything up, builds, and runs the library's main job on the built-in amplifier emulator:
-# two emulated plates stream for five seconds into build/emulated-stream.csv, with a progress line
-# and a per-plate summary.
+# Sets everything up, builds, and runs the whole chain on the built-in amplifier emulator:
+# torva-host loads the plugin, which detects two emulated plates; they are zeroed and captured for
+# five seconds into build/host-capture.csv. Prints the first rows and the per-plate summary.
+# (The driver-only stream is `torvactl stream`, see the README.)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -9,7 +10,12 @@ scripts/build.sh build
 # Machine settings of this checkout: the saved setup goes to build/torva-cfg/.
 export TORVA_SETTINGS=${TORVA_SETTINGS:-$PWD/build/machine-settings.conf}
 export TORVA_SIMULATE=${TORVA_SIMULATE:-2}
-build/bin/torvactl stream --seconds 5 --zero --output build/emulated-stream.csv
+status=0
+build/bin/torva-host capture --seconds 5 --zero --output build/host-capture.csv \
+  2>build/host-capture.messages || status=$?
+echo "first rows of build/host-capture.csv:"
+head -n 8 build/host-capture.csv | cut -c 1-160
 echo
-echo "first rows of build/emulated-stream.csv:"
-head -n 4 build/emulated-stream.csv | cut -c 1-160
+echo "torva-host's messages and summary:"
+cat build/host-capture.messages
+exit "$status"

@@ -1,0 +1,64 @@
+#include "host/capture_recorder.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "host/exit_status.h"
+
+namespace torva::host {
+
+namespace {
+
+using Clock = CaptureFrameSink::Clock;
+
+std::chrono::milliseconds Milliseconds(double seconds) {
+  constexpr double kMillisecondsPerSecond = 1000.0;
+  return std::chrono::milliseconds(static_cast<long long>(seconds * kMillisecondsPerSecond));
+}
+
+void TakeUntil(CaptureFrameSink& sink, CsvFrames& csv, CaptureSummary& summary,
+               Clock::time_point until) {
+  for (const FrameBlock& block : sink.Take(until)) {
+    csv.Add(block);
+    summary.Add(block);
+  }
+}
+
+}  // namespace
+
+std::string StallMessage(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", seconds);
+  return std::string("no data from the plates for ") + text +
+         " s: acquisition has stalled (an amplifier may have been disconnected)";
+}
+
+RecordingOutcome Record(CaptureFrameSink& sink, CsvFrames& csv, CaptureSummary& summary,
+                        const RecordingLimits& limits) {
+  const auto started = Clock::now();
+  const auto firstLimit =
+      limits.waitForTrigger ? Milliseconds(limits.seconds) : limits.firstBlockLimit;
+  while (!sink.FirstBlockTime() && Clock::now() < started + firstLimit) {
+    TakeUntil(sink, csv, summary, started + firstLimit);
+  }
+  const auto first = sink.FirstBlockTime();
+  if (!first) {
+    return {kExitStalled,
+            limits.waitForTrigger
+                ? "no hardware trigger seen"
+                : StallMessage(std::chrono::duration<double>(limits.firstBlockLimit).count())};
+  }
+  const auto end = *first + Milliseconds(limits.seconds);
+  const auto stall = Milliseconds(limits.stallSeconds);
+  for (;;) {
+    const auto last = sink.LastBlockTime().value_or(*first);
+    const auto now = Clock::now();
+    if (now >= end) break;
+    if (now - last >= stall) return {kExitStalled, StallMessage(limits.stallSeconds)};
+    TakeUntil(sink, csv, summary, std::min(end, last + stall));
+  }
+  TakeUntil(sink, csv, summary, Clock::now());
+  return {kExitSuccess, ""};
+}
+
+}  // namespace torva::host

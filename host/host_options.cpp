@@ -1,0 +1,99 @@
+#include "host/host_options.h"
+
+#include <boost/program_options.hpp>
+#include <cstdio>
+#include <iostream>
+#include <limits>
+
+#include "host/exit_status.h"
+#include "tools/torvactl/command_line.h"
+
+namespace po = boost::program_options;
+
+namespace torva::host {
+
+namespace {
+
+// Any threshold from 0 up; the plugin's declared limits are checked once it has declared them.
+const torvactl::NumberRule kThresholdRule{0, std::numeric_limits<double>::max()};
+
+void AddCommonOptions(po::options_description& description, CommonOptions& options) {
+  description.add_options()("plugin", po::value<std::string>(&options.pluginPath),
+                            "the plugin library (default: ../lib/libTorvaplugin.so beside "
+                            "the program)")(
+      "log", po::value<std::string>(&options.logPath),
+      "write every plugin log line, with time and severity, to this file")(
+      "verbose", po::bool_switch(&options.verbose), "show the plugin's trace lines too")(
+      "detect-timeout",
+      torvactl::NumberValue("--detect-timeout", options.detectTimeoutSeconds,
+                            torvactl::kSecondsRule),
+      "seconds the detection may take (default 120)");
+}
+
+// Parses with the torvactl rules; a wrong option is the host's usage status.
+std::optional<int> Parse(po::options_description& description,
+                         const std::vector<std::string>& arguments) {
+  description.add_options()("help", "show this help");
+  try {
+    po::command_line_parser parser(arguments);
+    parser.options(description)
+        .style(po::command_line_style::unix_style ^ po::command_line_style::allow_short);
+    const po::positional_options_description none;
+    parser.positional(none);
+    po::variables_map map;
+    po::store(parser.run(), map);
+    if (map.count("help")) {
+      std::cout << description;
+      return kExitSuccess;
+    }
+    po::notify(map);
+  } catch (const po::error& error) {
+    std::fprintf(stderr, "torva-host: %s\n", error.what());
+    return kExitUsageOrLoading;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<int> ParseCaptureOptions(const std::vector<std::string>& arguments,
+                                       CaptureOptions& options) {
+  std::string sync = "software";
+  po::options_description description("torva-host capture [options]");
+  description.add_options()(
+      "seconds", torvactl::NumberValue("--seconds", options.seconds, torvactl::kSecondsRule),
+      "seconds to record from the first block (default 5)")(
+      "rate", po::value<std::string>(&options.rate),
+      "acquisition rate handed to the plugin as text (default 1000)")(
+      "sync", po::value<std::string>(&sync), "software | hardware (default software)")(
+      "threshold", torvactl::NumberValue("--threshold", options.threshold, kThresholdRule),
+      "Fz threshold in N (default 20)")("zero", po::bool_switch(&options.zero),
+                                        "zero the plates once the capture runs")(
+      "output", po::value<std::string>(&options.outputPath), "CSV file (default: standard output)")(
+      "stall", torvactl::NumberValue("--stall", options.stallSeconds, torvactl::kSecondsRule),
+      "seconds without data that end the capture as stalled (default 2)");
+  AddCommonOptions(description, options.common);
+  if (const auto status = Parse(description, arguments)) return status;
+  if (sync == "software") {
+    options.sync = SyncChoice::kSoftware;
+  } else if (sync == "hardware") {
+    options.sync = SyncChoice::kHardware;
+  } else {
+    std::fprintf(stderr, "torva-host: --sync '%s': choose software or hardware\n", sync.c_str());
+    return kExitUsageOrLoading;
+  }
+  if (options.rate.empty()) {
+    std::fprintf(stderr, "torva-host: --rate needs a value\n");
+    return kExitUsageOrLoading;
+  }
+  return std::nullopt;
+}
+
+std::optional<int> ParseCommonOptions(const char* usage, const std::vector<std::string>& arguments,
+                                      CommonOptions& options) {
+  po::options_description description(usage);
+  AddCommonOptions(description, options);
+  return Parse(description, arguments);
+}
+
+}  // namespace torva::host

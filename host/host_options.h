@@ -1,0 +1,38 @@
+#pragma once
+// The options of torva-host's commands, read with Boost.Program_options and checked strictly
+// before anything starts: a duration must be above 0, the sync mode "software" or "hardware".
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace torva::host {
+
+enum class SyncChoice { kSoftware, kHardware };
+
+// Options every command takes.
+struct CommonOptions {
+  std::string pluginPath;  // empty: the plugin beside the program
+  std::string logPath;     // empty: no log file
+  bool verbose = false;
+  double detectTimeoutSeconds = 120;
+};
+
+struct CaptureOptions {
+  CommonOptions common;
+  double seconds = 5;
+  std::string rate = "1000";  // handed to the plugin as text
+  SyncChoice sync = SyncChoice::kSoftware;
+  double threshold = 20;
+  bool zero = false;
+  std::string outputPath;  // empty: standard output
+  double stallSeconds = 2;
+};
+
+// Nothing when the command should run, otherwise the exit status (0 after --help).
+std::optional<int> ParseCaptureOptions(const std::vector<std::string>& arguments,
+                                       CaptureOptions& options);
+std::optional<int> ParseCommonOptions(const char* usage, const std::vector<std::string>& arguments,
+                                      CommonOptions& options);
+
+}  // namespace torva::host

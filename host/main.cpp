@@ -1,0 +1,87 @@
+// torva-host: a stand-in motion-capture host that loads the plugin at run time and drives it as a
+// host does.
+//   torva-host capture [--seconds S] [--rate R] [--sync software|hardware] [--threshold N] [--zero]
+//                      [--output FILE] [--log FILE] [--verbose] [--plugin PATH]
+//                      [--detect-timeout S] [--stall S]
+//   torva-host detect [common options]
+//   torva-host definitions [common options]
+// Exit status: 0 success, 1 usage or loading failure, 2 no plates, 3 detection failed, 4 stalled.
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "host/capture_session.h"
+#include "host/exit_status.h"
+#include "host/host_log.h"
+#include "host/host_options.h"
+#include "host/host_reports.h"
+
+namespace {
+
+using namespace torva::host;
+
+void PrintUsage(std::FILE* stream) {
+  std::fprintf(stream,
+               "usage: torva-host <command> [options]\n\ncommands:\n"
+               "  capture      detect the plates and record them to CSV\n"
+               "  detect       detect the plates and list every instance\n"
+               "  definitions  list the device definitions the plugin declares\n\n"
+               "Run 'torva-host <command> --help' for a command's options.\n");
+}
+
+// The log, with its file opened when one was named; false (after saying so) when it cannot be.
+bool OpenLog(HostLog& log, const CommonOptions& options) {
+  if (options.logPath.empty() || log.OpenFile(options.logPath)) return true;
+  std::fprintf(stderr, "torva-host: cannot create the log file %s\n", options.logPath.c_str());
+  return false;
+}
+
+int Capture(const std::vector<std::string>& arguments) {
+  CaptureOptions options;
+  if (const auto status = ParseCaptureOptions(arguments, options)) return *status;
+  HostLog log(stderr, options.common.verbose);
+  if (!OpenLog(log, options.common)) return kExitUsageOrLoading;
+  if (options.outputPath.empty()) return RunCapture(options, log, std::cout);
+  std::ofstream output(options.outputPath, std::ios::out | std::ios::trunc);
+  if (!output) {
+    std::fprintf(stderr, "torva-host: cannot create the output file %s\n",
+                 options.outputPath.c_str());
+    return kExitUsageOrLoading;
+  }
+  return RunCapture(options, log, output);
+}
+
+template <typename Run>
+int Report(const char* usage, const std::vector<std::string>& arguments, Run run) {
+  CommonOptions options;
+  if (const auto status = ParseCommonOptions(usage, arguments, options)) return *status;
+  HostLog log(stderr, options.verbose);
+  if (!OpenLog(log, options)) return kExitUsageOrLoading;
+  return run(options, log);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + argc);
+  if (words.empty()) {
+    PrintUsage(stderr);
+    return kExitUsageOrLoading;
+  }
+  const std::string& command = words.front();
+  const std::vector<std::string> arguments(words.begin() + 1, words.end());
+  if (command == "--help" || command == "help") {
+    PrintUsage(stdout);
+    return kExitSuccess;
+  }
+  if (command == "capture") return Capture(arguments);
+  if (command == "detect") return Report("torva-host detect [options]", arguments, RunDetect);
+  if (command == "definitions")
+    return Report("torva-host definitions [options]", arguments, RunDefinitions);
+  std::fprintf(stderr, "torva-host: unknown command '%s'\n", command.c_str());
+  PrintUsage(stderr);
+  return kExitUsageOrLoading;
+}

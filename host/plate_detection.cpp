@@ -1,0 +1,69 @@
+#include "host/plate_detection.h"
+
+#include "plugin/devices/parameter_value.h"
+#include "plugin/frame/plugin_exports.h"
+
+namespace torva::host {
+
+namespace {
+
+constexpr const char* kSuccessfulDetection = "Successful Torva device detection loop";
+constexpr const char* kUnsuccessfulDetection = "Unsuccessful Torva device detection loop";
+
+bool StartsWith(const std::string& text, const std::string& start) {
+  return text.compare(0, start.size(), start) == 0;
+}
+
+// The outcome the plugin logged for the detection, if it has logged one.
+std::optional<bool> LoggedDetection(const HostServices& services) {
+  for (const LogLine& line : services.Lines()) {
+    if (StartsWith(line.text, kUnsuccessfulDetection)) return false;
+    if (StartsWith(line.text, kSuccessfulDetection)) return true;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+Detection DetectPlates(PluginSession& session, std::chrono::milliseconds limit) {
+  Detection detection;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  session.InstantiateSharedDevice();
+  detection.shared = session.Instantiator().Find(Torva::kSharedInstanceName);
+  if (detection.shared == nullptr) {
+    detection.outcome = DetectionOutcome::kNoSharedDevice;
+    return detection;
+  }
+  // The plugin logs the outcome, instantiates the plates, then notifies; other notifications
+  // (the running state) may come before it.
+  std::optional<bool> succeeded;
+  while (!(succeeded = LoggedDetection(session.Services()))) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !detection.shared->Host().WaitForStatusChange(left)) {
+      if (!(succeeded = LoggedDetection(session.Services()))) return detection;
+    }
+  }
+  // The outcome is logged first, then the plates are instantiated, all under the shared device's
+  // lock, which its GetStatus takes too: once GetStatus returns, the detection has ended.
+  detection.shared->ReadStatus();
+  for (const std::string& name : session.Instantiator().InstanceNames()) {
+    if (name == Torva::kSharedInstanceName) continue;
+    if (DeviceInstance* plate = session.Instantiator().Find(name))
+      detection.plates.push_back(plate);
+  }
+  if (!*succeeded) {
+    detection.outcome = DetectionOutcome::kFailed;
+  } else {
+    detection.outcome =
+        detection.plates.empty() ? DetectionOutcome::kNoPlates : DetectionOutcome::kPlatesFound;
+  }
+  return detection;
+}
+
+bool IsConnected(DeviceInstance& plate) {
+  SabloDigitalDevice::IParameterValueBool connected;
+  return !plate.Host().ReadByHost("Connected", connected) && connected.GetValue();
+}
+
+}  // namespace torva::host

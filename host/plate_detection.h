@@ -1,0 +1,38 @@
+#pragma once
+// The detection as a host sees it: after the shared-configuration device has been instantiated
+// (its Attach starts the detection), waits on the shared device's status notifications until the
+// plugin has logged the detection's outcome, lets the detection's handling end (it instantiates
+// the plates it found), then lists the plate instances.
+//
+// Threads: the main thread waits; the plugin notifies from its worker thread.
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "host/device_instance.h"
+#include "host/plugin_session.h"
+
+namespace torva::host {
+
+enum class DetectionOutcome {
+  kPlatesFound,
+  kNoPlates,
+  kFailed,          // the plugin logged an unsuccessful detection
+  kTimedOut,        // no end of detection within the limit
+  kNoSharedDevice,  // the host holds no shared-configuration instance
+};
+
+struct Detection {
+  DetectionOutcome outcome = DetectionOutcome::kTimedOut;
+  DeviceInstance* shared = nullptr;
+  std::vector<DeviceInstance*> plates;  // in the order they were instantiated
+};
+
+// Instantiates the shared device and waits at most `limit` for the detection to end.
+Detection DetectPlates(PluginSession& session, std::chrono::milliseconds limit);
+
+// Whether the plate instance shows "Connected".
+bool IsConnected(DeviceInstance& plate);
+
+}  // namespace torva::host

@@ -1,0 +1,172 @@
+// torva-host as shipped: it loads the plugin beside it at run time and captures the emulated
+// plates (TORVA_SIMULATE) into CSV; it refuses what it cannot use with the statuses it documents.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/child_process.h"
+#include "tests/support/scratch_directory.h"
+
+namespace torva::e2e {
+namespace {
+
+constexpr const char* kTorvaHost = TORVA_HOST_PATH;
+constexpr const char* kPluginPath = TORVA_PLUGIN_PATH;
+constexpr std::chrono::seconds kCommandLimit{40};
+constexpr int kCaptureSeconds = 3;
+constexpr int kRateHz = 1000;
+constexpr std::size_t kValuesPerPlate = 9;
+// Share of the nominal sample count a run must deliver.
+constexpr double kMinimumShare = 0.8;
+// The emulated plates carry a standing person: |Fz| stays within a person's weight range.
+constexpr double kLargestPlausibleFz = 2000.0;
+
+struct CommandRun {
+  ChildExit exit;
+  std::string out;
+  std::string err;
+};
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> fields;
+  std::stringstream stream(text);
+  for (std::string field; std::getline(stream, field, separator);) fields.push_back(field);
+  return fields;
+}
+
+class TorvaHost : public testing::ScratchDirectory {
+ protected:
+  void TearDown() override {
+    ::unsetenv("TORVA_SIMULATE");
+    ScratchDirectory::TearDown();
+  }
+  CommandRun Run(const std::vector<std::string>& arguments) {
+    std::vector<std::string> command = {kTorvaHost};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    ChildProcess child(command, Path("stdout"), Path("stderr"));
+    EXPECT_TRUE(child.Started());
+    CommandRun run;
+    run.exit = child.Wait(kCommandLimit);
+    run.out = ReadFile(Path("stdout"));
+    run.err = ReadFile(Path("stderr"));
+    return run;
+  }
+};
+
+TEST_F(TorvaHost, CapturesTwoEmulatedPlatesIntoContiguousCommonFrames) {
+  ::setenv("TORVA_SIMULATE", "2", 1);
+  const CommandRun run = Run({"capture", "--seconds", std::to_string(kCaptureSeconds), "--output",
+                              Path("capture.csv"), "--log", Path("plugin.log")});
+  ASSERT_TRUE(run.exit.finished);
+  ASSERT_EQ(run.exit.status, 0) << run.err;
+  EXPECT_NE(run.err.find("[info] Detected 2 Torva digital devices"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("0 warnings, 0 errors"), std::string::npos) << run.err;
+  EXPECT_NE(ReadFile(Path("plugin.log")).find(" trace ::fmDLLInit"), std::string::npos);
+
+  std::vector<std::string> lines = Split(ReadFile(Path("capture.csv")), '\n');
+  std::vector<std::string> comments;
+  while (!lines.empty() && lines.front().rfind("# ", 0) == 0) {
+    comments.push_back(lines.front());
+    lines.erase(lines.begin());
+  }
+  ASSERT_EQ(comments.size(), 4u);
+  EXPECT_EQ(comments[0], std::string("# plugin: ") +
+                             std::filesystem::path(kPluginPath).lexically_normal().string());
+  EXPECT_EQ(comments[3],
+            "# rate: requested 1000, applied 1000 samples/s (36000000 / 36000 ticks "
+            "per sample)");
+  ASSERT_FALSE(lines.empty());
+  const auto header = Split(lines.front(), ',');
+  ASSERT_EQ(header.size(), 2 + 2 * kValuesPerPlate);
+  EXPECT_EQ(header[0], "frame");
+  EXPECT_EQ(header[1], "time_s");
+  const std::string firstPlate = header[2].substr(0, header[2].find('.'));
+  const std::string secondPlate = header[11].substr(0, header[11].find('.'));
+  EXPECT_NE(firstPlate, secondPlate);
+  EXPECT_EQ(header[4], firstPlate + ".Fz_N");
+  EXPECT_EQ(header[19], secondPlate + ".Cz_m");
+
+  lines.erase(lines.begin());
+  ASSERT_GE(lines.size(), static_cast<std::size_t>(kCaptureSeconds * kRateHz * kMinimumShare));
+  long long previous = 0;
+  for (std::size_t row = 0; row < lines.size(); ++row) {
+    const auto cells = Split(lines[row], ',');
+    ASSERT_EQ(cells.size(), header.size()) << lines[row];
+    const long long frame = std::stoll(cells[0]);
+    if (row > 0) {
+      ASSERT_EQ(frame, previous + 1) << row;
+    }
+    previous = frame;
+    EXPECT_NEAR(std::stod(cells[1]), static_cast<double>(frame) / kRateHz, 1e-6);
+    for (const std::size_t fz : {std::size_t{4}, std::size_t{13}}) {
+      const double value = std::stod(cells[fz]);
+      ASSERT_TRUE(std::isfinite(value));
+      ASSERT_LE(std::fabs(value), kLargestPlausibleFz) << lines[row];
+    }
+  }
+}
+
+TEST_F(TorvaHost, NoPlatesEndsWithStatusTwo) {
+  ::setenv("TORVA_SIMULATE", "0", 1);
+  const CommandRun run = Run({"capture", "--seconds", "1"});
+  ASSERT_TRUE(run.exit.finished);
+  EXPECT_EQ(run.exit.status, 2) << run.err;
+  EXPECT_NE(run.err.find("no plates detected"), std::string::npos) << run.err;
+  EXPECT_EQ(run.out, "");
+}
+
+TEST_F(TorvaHost, APluginWithoutItsDriverLibraryIsRefusedNamingIt) {
+  std::filesystem::create_directories(Path("alone"));
+  std::filesystem::copy_file(kPluginPath, Path("alone/libTorvaplugin.so"));
+  const CommandRun run = Run({"definitions", "--plugin", Path("alone/libTorvaplugin.so")});
+  ASSERT_TRUE(run.exit.finished);
+  EXPECT_EQ(run.exit.status, 1);
+  EXPECT_NE(run.err.find("libTorvaUSBDevice.so"), std::string::npos) << run.err;
+}
+
+TEST_F(TorvaHost, AMissingPluginFileIsRefusedNamingIt) {
+  const CommandRun run = Run({"definitions", "--plugin", Path("nowhere/libTorvaplugin.so")});
+  ASSERT_TRUE(run.exit.finished);
+  EXPECT_EQ(run.exit.status, 1);
+  EXPECT_NE(run.err.find(Path("nowhere/libTorvaplugin.so")), std::string::npos) << run.err;
+}
+
+TEST_F(TorvaHost, DefinitionsListsTheFourteenDeclaredDefinitions) {
+  const CommandRun run = Run({"definitions"});
+  ASSERT_TRUE(run.exit.finished);
+  ASSERT_EQ(run.exit.status, 0) << run.err;
+  EXPECT_EQ(run.out.rfind("14 definitions\n", 0), 0u) << run.out;
+  const auto lines = Split(run.out, '\n');
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& line) { return line.rfind("\"Torva\" ", 0) == 0; }),
+            14);
+  EXPECT_NE(run.out.find("output CoP (code 1): Cx, Cy, Cz"), std::string::npos);
+}
+
+TEST_F(TorvaHost, BadOptionsAreRefusedBeforeAnythingStarts) {
+  const std::vector<std::vector<std::string>> refused = {
+      {"capture", "--seconds", "-1"},
+      {"capture", "--sync", "sometimes"},
+      {"capture", "--output", Path("no/such/folder/out.csv")},
+      {"capture", "--no-such-option"},
+      {"no-such-command"},
+  };
+  for (const auto& arguments : refused) {
+    const CommandRun run = Run(arguments);
+    ASSERT_TRUE(run.exit.finished);
+    EXPECT_EQ(run.exit.status, 1) << arguments[1 % arguments.size()];
+    EXPECT_NE(run.err.find("torva-host: "), std::string::npos) << run.err;
+    // Nothing was started: no plugin line was logged.
+    EXPECT_EQ(run.err.find("[info]"), std::string::npos) << run.err;
+  }
+}
+
+}  // namespace
+}  // namespace torva::e2e
