@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -15,6 +16,7 @@
 #include "host/host_result.h"
 #include "host/host_services.h"
 #include "host/recording_frame_sink.h"
+#include "plugin/devices/parameter_value.h"
 #include "plugin/frame/plugin_exports.h"
 #include "sim/amplifier_description.h"
 #include "sim/emulated_bus.h"
@@ -141,6 +143,50 @@ TEST_F(PluginSession, AnUnpluggedAmplifierStopsThePushesAndTheSessionStillEnds) 
   const auto started = std::chrono::steady_clock::now();
   session.Close();
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+}
+
+// Settings a user may type into the host: each gets the plugin's warning and fallback, and the
+// capture still delivers data.
+TEST_F(PluginSession, NonsenseSettingsGetAWarningAndAFallbackAndTheCaptureStillRuns) {
+  Install(1);
+  const struct {
+    std::string rate;
+    double threshold;
+    std::string sync;
+    std::string warning;  // a warning that must appear ("" for none)
+  } rows[] = {
+      {"fast", 20.0, "Software trigger", "Sample rate \"fast\" is not a rate"},
+      {"-5", 20.0, "Software trigger", "Sample rate \"-5\" is not a rate"},
+      {"", 20.0, "Software trigger", "Sample rate \"\" is not a rate"},
+      {"99999", 20.0, "Software trigger", "Sample rate 99999 adjusted to 2000 to match devices"},
+      {"1100", 20.0, "Software trigger", "Sample rate 1100 adjusted to 1000 to match devices"},
+      {"1000", std::nan(""), "Software trigger", "Fz threshold nan adjusted to 20.000000"},
+      {"1000", -3.0, "Software trigger", "Fz threshold -3.000000 adjusted to 0.000000"},
+      {"1000", 80.0, "Software trigger", "Fz threshold 80.000000 adjusted to 50.000000"},
+      {"1000", 20.0, "Sideways trigger", ""},  // an unknown mode is the software trigger
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.rate + " " + std::to_string(row.threshold) + " " + row.sync);
+    Session session;
+    ASSERT_TRUE(session.Open());
+    SabloDigitalDevice::IParameterValueEnum rate;
+    rate.SetValue(row.rate);
+    SabloDigitalDevice::IParameterValueDouble threshold;
+    threshold.SetValue(row.threshold);
+    SabloDigitalDevice::IParameterValueEnum sync;
+    sync.SetValue(row.sync);
+    host::DeviceHost& shared = session.Shared()->Host();
+    EXPECT_EQ(shared.SetByHost("SampleRate", rate), std::nullopt);
+    EXPECT_EQ(shared.SetByHost("DataThreshold", threshold), std::nullopt);
+    EXPECT_EQ(shared.SetByHost("SyncMode", sync), std::nullopt);
+    ASSERT_TRUE(session.Capture());
+    ASSERT_TRUE(WaitUntil([&] { return session.sink.BlockCount() >= 4; }));
+    if (!row.warning.empty()) {
+      EXPECT_TRUE(session.Logged(row.warning));
+    }
+    session.Close();
+    ASSERT_TRUE(WaitUntil([] { return fmIsDLLShutDown() == 1; }));
+  }
 }
 
 // Twenty whole sessions in one process leave no thread behind (and, in the sanitizer build, no
