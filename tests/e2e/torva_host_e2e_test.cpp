@@ -8,6 +8,7 @@
 #include <cmath>
 #include <filesystem>
 #include <sstream>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -47,8 +48,10 @@ class TorvaHost : public testing::ScratchDirectory {
     ::unsetenv("TORVA_SIMULATE");
     ScratchDirectory::TearDown();
   }
-  CommandRun Run(const std::vector<std::string>& arguments) {
-    std::vector<std::string> command = {kTorvaHost};
+  CommandRun Run(const std::vector<std::string>& arguments,
+                 const std::vector<std::string>& prefix = {}) {
+    std::vector<std::string> command = prefix;
+    command.push_back(kTorvaHost);
     command.insert(command.end(), arguments.begin(), arguments.end());
     ChildProcess child(command, Path("stdout"), Path("stderr"));
     EXPECT_TRUE(child.Started());
@@ -111,6 +114,24 @@ TEST_F(TorvaHost, CapturesTwoEmulatedPlatesIntoContiguousCommonFrames) {
       ASSERT_LE(std::fabs(value), kLargestPlausibleFz) << lines[row];
     }
   }
+}
+
+// Over the real libusb path, an amplifier pulled out in mid-capture: the stall is reported with
+// exit status 4, what arrived before is kept, and the program ends cleanly.
+TEST_F(TorvaHost, AnAmplifierUnpluggedInMidCaptureEndsTheCaptureAsStalled) {
+  const CommandRun run =
+      Run({"capture", "--seconds", "20", "--stall", "1", "--output", Path("capture.csv")},
+          {TORVA_USBFS_RUN_PATH, "--amplifiers", "2", "--unplug", "1@9", "--"});
+  ASSERT_TRUE(run.exit.finished) << run.err;
+  EXPECT_EQ(run.exit.status, 4) << run.err;
+  EXPECT_NE(run.err.find("acquisition has stalled"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("amplifier 1 unplugged"), std::string::npos) << run.err;
+  // Rows of both plates arrived before the unplug.
+  std::ifstream csv(Path("capture.csv"));
+  int rows = 0;
+  for (std::string line; std::getline(csv, line);)
+    if (!line.empty() && line[0] != '#' && line.rfind("frame", 0) != 0) ++rows;
+  EXPECT_GT(rows, 16);
 }
 
 TEST_F(TorvaHost, NoPlatesEndsWithStatusTwo) {

@@ -1,22 +1,28 @@
 // torva-usbfs-run: runs a command with emulated amplifiers plugged into an emulated USB bus that
 // the real libusb-1.0 reaches through umockdev, so that the driver library and its tools take the
 // code path of real hardware without any.
-//   torva-usbfs-run [--amplifiers SPEC] [--reply-status S] [--statistics] -- COMMAND [ARGUMENTS...]
+//   torva-usbfs-run [--amplifiers SPEC] [--reply-status S] [--unplug INDEX@SECONDS] [--statistics]
+//                   -- COMMAND [ARGUMENTS...]
 // SPEC is a count or a comma-separated list of product types, as for TORVA_SIMULATE (default 1);
 // TORVA_SIMULATE itself is cleared for the command. --reply-status makes every amplifier answer
 // every command with status S (0..255; 1 is "done"), so that it declines them all. --statistics
 // prints the usbfs requests served and the command transmissions per amplifier to standard error
-// at the end. Exits with the command's status.
+// at the end. --unplug pulls amplifier INDEX out of the bus SECONDS after the command started.
+// Exits with the command's status.
 
 #include <signal.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/simulate_variable.h"
@@ -33,6 +39,8 @@ struct Options {
   std::string amplifiers = "1";
   bool statistics = false;
   int replyStatus = -1;  // -1: the amplifiers answer as they normally do
+  long unplugIndex = -1;  // -1: nothing is unplugged
+  double unplugSeconds = 0.0;
   std::vector<std::string> command;
 };
 
@@ -46,7 +54,7 @@ void ForwardSignal(int signal) {
 int Usage() {
   std::fprintf(stderr,
                "usage: torva-usbfs-run [--amplifiers COUNT|TYPE,TYPE...] [--reply-status S] "
-               "[--statistics] -- "
+               "[--unplug INDEX@SECONDS] [--statistics] -- "
                "COMMAND [ARGUMENTS...]\n");
   return kUsageStatus;
 }
@@ -61,6 +69,20 @@ bool Parse(int argc, char** argv, Options& options) {
       const long status = std::strtol(argv[++i], &end, 10);
       if (*end != '\0' || end == argv[i] || status < 0 || status > UINT8_MAX) return false;
       options.replyStatus = static_cast<int>(status);
+    } else if (std::strcmp(argv[i], "--unplug") == 0 && i + 1 < argc) {
+      // INDEX@SECONDS, both plain non-negative numbers.
+      const std::string spec = argv[++i];
+      const auto at = spec.find('@');
+      if (at == std::string::npos) return false;
+      char* end = nullptr;
+      const std::string index = spec.substr(0, at);
+      const std::string seconds = spec.substr(at + 1);
+      options.unplugIndex = std::strtol(index.c_str(), &end, 10);
+      if (index.empty() || *end != '\0' || options.unplugIndex < 0) return false;
+      options.unplugSeconds = std::strtod(seconds.c_str(), &end);
+      if (seconds.empty() || *end != '\0' || !(options.unplugSeconds >= 0.0) ||
+          options.unplugSeconds > 3600.0)
+        return false;
     } else if (std::strcmp(argv[i], "--statistics") == 0) {
       options.statistics = true;
     } else {
@@ -121,8 +143,30 @@ int main(int argc, char** argv) {
       return kFailureStatus;
     }
     childPid = child.Pid();
+    // The unplug comes from a thread of its own while this one waits for the command; it ends
+    // early when the command does.
+    std::mutex unplugMutex;
+    std::condition_variable commandEnded;
+    bool ended = false;
+    std::thread unplugger;
+    if (options.unplugIndex >= 0) {
+      if (static_cast<std::size_t>(options.unplugIndex) >= testbed.Count()) return Usage();
+      unplugger = std::thread([&] {
+        std::unique_lock<std::mutex> lock(unplugMutex);
+        const auto delay = std::chrono::duration<double>(options.unplugSeconds);
+        if (commandEnded.wait_for(lock, delay, [&] { return ended; })) return;
+        testbed.Unplug(static_cast<std::size_t>(options.unplugIndex));
+        std::fprintf(stderr, "torva-usbfs-run: amplifier %ld unplugged\n", options.unplugIndex);
+      });
+    }
     const torva::e2e::ChildExit exit = child.Wait();
     childPid = 0;
+    {
+      std::lock_guard<std::mutex> lock(unplugMutex);
+      ended = true;
+    }
+    commandEnded.notify_all();
+    if (unplugger.joinable()) unplugger.join();
     if (options.statistics) {
       const torva::e2e::NodeStatistics served = testbed.Statistics();
       std::fprintf(stderr,
