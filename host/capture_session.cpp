@@ -8,6 +8,7 @@
 
 #include "host/capture_frame_sink.h"
 #include "host/capture_recorder.h"
+#include "host/capture_plot.h"
 #include "host/capture_summary.h"
 #include "host/csv_frames.h"
 #include "host/exit_status.h"
@@ -196,6 +197,11 @@ int RunCapture(const CaptureOptions& options, HostLog& log, std::ostream& csv) {
   shared.Device().OnCaptureStopped();
   for (DeviceInstance* plate : detection.plates) plate->Device().OnCaptureStopped();
   frames.Finish();
+  if (!options.plotPath.empty()) {
+    csv.flush();
+    const PlotOutcome plot = DrawCapturePlot(options.outputPath, options.plotPath, names);
+    if (!plot.drawn) Say(plot.message);
+  }
   std::fputs(summary.Report(log.Warnings(), log.Errors()).c_str(), stderr);
   return status;
 }

@@ -70,6 +70,8 @@ std::optional<int> ParseCaptureOptions(const std::vector<std::string>& arguments
       "Fz threshold in N (default 20)")("zero", po::bool_switch(&options.zero),
                                         "zero the plates once the capture runs")(
       "output", po::value<std::string>(&options.outputPath), "CSV file (default: standard output)")(
+      "plot", po::value<std::string>(&options.plotPath),
+      "PNG file: Fz, Cx and Cy of every plate over time (needs --output and gnuplot)")(
       "stall", torvactl::NumberValue("--stall", options.stallSeconds, torvactl::kSecondsRule),
       "seconds without data that end the capture as stalled (default 2)");
   AddCommonOptions(description, options.common);
@@ -80,6 +82,10 @@ std::optional<int> ParseCaptureOptions(const std::vector<std::string>& arguments
     options.sync = SyncChoice::kHardware;
   } else {
     std::fprintf(stderr, "torva-host: --sync '%s': choose software or hardware\n", sync.c_str());
+    return kExitUsageOrLoading;
+  }
+  if (!options.plotPath.empty() && options.outputPath.empty()) {
+    std::fprintf(stderr, "torva-host: --plot draws from the CSV file: give --output too\n");
     return kExitUsageOrLoading;
   }
   if (options.rate.empty()) {

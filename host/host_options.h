@@ -26,6 +26,7 @@ struct CaptureOptions {
   double threshold = 20;
   bool zero = false;
   std::string outputPath;  // empty: standard output
+  std::string plotPath;    // empty: no plot (needs outputPath)
   double stallSeconds = 2;
 };
 

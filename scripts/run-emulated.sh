@@ -12,6 +12,7 @@ export TORVA_SETTINGS=${TORVA_SETTINGS:-$PWD/build/machine-settings.conf}
 export TORVA_SIMULATE=${TORVA_SIMULATE:-2}
 status=0
 build/bin/torva-host capture --seconds 5 --zero --output build/host-capture.csv \
+  --plot build/host-capture.png \
   2>build/host-capture.messages || status=$?
 echo "first rows of build/host-capture.csv:"
 head -n 8 build/host-capture.csv | cut -c 1-160

@@ -8,6 +8,7 @@ packages=(
   libboost-dev libboost-program-options-dev libboost-thread-dev
   libusb-1.0-0-dev
   umockdev libumockdev-dev
+  gnuplot-nox
 )
 
 missing=()
