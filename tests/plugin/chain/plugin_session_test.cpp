@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -186,6 +187,85 @@ TEST_F(PluginSession, NonsenseSettingsGetAWarningAndAFallbackAndTheCaptureStillR
     }
     session.Close();
     ASSERT_TRUE(WaitUntil([] { return fmIsDLLShutDown() == 1; }));
+  }
+}
+
+// The setup check's result reaches the host at severity 1, whatever it is, and the capture works.
+TEST_F(PluginSession, EverySetupCheckResultReachesTheHostAndTheCaptureStillWorks) {
+  Install(2);
+  const auto setupOf = [&](int version, std::size_t count) {
+    std::string text = std::to_string(version) + "\r\n" + std::to_string(count) +
+                       "\r\n1000\r\n0\r\n0\r\n";
+    for (std::size_t i = 0; i < count; ++i) {
+      const auto& d = i < amplifiers_.size() ? amplifiers_[i]->Description()
+                                             : sim::DescribeAmplifier(static_cast<int>(i), 100);
+      text += d.amplifierSerial + "\r\n" + d.amplifierModel + "\r\n" + d.platformSerial +
+              "\r\n" + d.platformModel + "\r\n";
+    }
+    return text;
+  };
+  const struct {
+    std::string file;
+    std::string message;
+  } rows[] = {
+      {"", "The configuration file was not found"},
+      {setupOf(100, 2), "A configuration file was found but for the wrong version of the software"},
+      {setupOf(101, 3),
+       "The configuration has changed. A different number of Torva devices were detected than the "
+       "previously saved setup."},
+      {setupOf(101, 2), "The Torva setup is the same as the last saved configuration"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.message);
+    std::filesystem::remove(Path("cfg/TorvaUsbSetup.cfg"));
+    if (!row.file.empty()) WriteFile(Path("cfg/TorvaUsbSetup.cfg"), row.file);
+    Session session;
+    ASSERT_TRUE(session.Open());
+    EXPECT_TRUE(
+        session.services.Logged("Successful Torva device detection loop: " + row.message, 1));
+    ASSERT_TRUE(session.Capture());
+    EXPECT_TRUE(WaitUntil([&] { return session.sink.BlockCount() >= 4; }));
+    session.Close();
+    ASSERT_TRUE(WaitUntil([] { return fmIsDLLShutDown() == 1; }));
+  }
+}
+
+// Smart plates during a detection: a listed plate whose file is there is loaded by the plugin, one
+// without a file gets the two warnings, one that stays busy times out; each capture still works.
+TEST_F(PluginSession, SmartPlateDownloadsDuringADetectionAndTheCaptureAfterwards) {
+  std::filesystem::create_directories(Path("cal"));
+  Settings().Write("SOFTWARE\\Torva\\HPS", "Path", Path("cal") + "/");
+  enum Case { kLoads, kNoFile, kStaysBusy };
+  for (const Case which : {kLoads, kNoFile, kStaysBusy}) {
+    SCOPED_TRACE(which);
+    auto plate = sim::DescribeAmplifier(0, 300);
+    plate.smartPlateStatus = 2;  // listed by the driver, which leaves it to the plugin
+    std::filesystem::remove(Path("cal/" + plate.platformSerial + ".bcf"));
+    if (which != kNoFile) {
+      std::string file(1500, '\x07');
+      const std::int32_t header[2] = {300, 4};
+      std::memcpy(file.data(), header, sizeof header);
+      WriteFile(Path("cal/" + plate.platformSerial + ".bcf"), file);
+    }
+    amplifiers_ = sim::EmulatedBus::Instance().Install({plate});
+    if (which == kStaysBusy) amplifiers_[0]->SetPlateStaysBusy(true);
+    Session session;
+    ASSERT_TRUE(session.Open());
+    if (which == kLoads) {
+      EXPECT_TRUE(session.services.Logged("Vantor download is complete", 0));
+    } else if (which == kNoFile) {
+      EXPECT_TRUE(session.services.Logged(
+          "Can't find Vantor BCF on the system for " + plate.platformSerial, 2));
+      EXPECT_TRUE(session.services.Logged("Device 0 may give bad results", 2));
+    } else {
+      EXPECT_TRUE(session.services.Logged(
+          "Vantor BCF download timed out for " + plate.platformSerial, 2));
+    }
+    ASSERT_TRUE(session.Capture());
+    EXPECT_TRUE(WaitUntil([&] { return session.sink.BlockCount() >= 4; }));
+    session.Close();
+    ASSERT_TRUE(WaitUntil([] { return fmIsDLLShutDown() == 1; }));
+    sim::EmulatedBus::Instance().Reset();
   }
 }
 
