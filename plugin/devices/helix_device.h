@@ -55,6 +55,7 @@ class VTorvaHelixDevice final : public SabloDigitalDevice::IDevice {
   void SetRate(std::uint32_t newRate);
   void SetStatus(std::int32_t newStatus);
   void SetStartCounter(std::int64_t counter) { startCounter = counter; }
+  std::int64_t StartCounter() const { return startCounter.load(); }
   bool Connected() const;
   const std::string& Name() const { return name; }
   const VTorvaGenericPlateDefinition& Definition() const { return definition; }
