@@ -14,11 +14,9 @@
 #include <vector>
 
 #include "bench/bench_support.h"
+#include "bench/chain_session.h"
 #include "bench/frame_arrival.h"
-#include "host/definition_registry.h"
-#include "host/device_instantiator.h"
 #include "host/frame_sink.h"
-#include "host/host_services.h"
 #include "plugin/frame/plugin_exports.h"
 #include "plugin/frame/plugin_state.h"
 
@@ -93,33 +91,17 @@ int main(int argc, char** argv) {
   fmBroadcastStop();
   bench::ShutDown();
 
-  host::HostServices services;
-  host::DefinitionRegistry registry;
   LatencySink sink(plates, wanted);
-  host::DeviceInstantiator instantiator(registry, sink);
-  if (!Initialise(&services)) return 1;
-  ProvideDeviceDefinitions(&registry);
-  BeginDeviceInstantiation(&instantiator);
-  OnManualDeviceInstantiation(Torva::kSharedMaker, Torva::kSharedDefinitionName,
-                              Torva::kSharedVersion);
-  host::DeviceInstance* shared = instantiator.Find(Torva::kSharedInstanceName);
-  while (shared->Host().StatusNotificationCount() == 0)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  bench::ChainSession session(sink);
+  if (!session.Open()) return 1;
   const auto devices = Torva::Plugin().sharedDevice->Devices();
   if (devices.empty()) return 1;
   sink.Watch(devices[0].get());
-  int handle = 0;
-  const auto names = instantiator.InstanceNames();
-  shared->PrepareCapture(&handle);
-  for (const std::string& name : names)
-    if (name != Torva::kSharedInstanceName) instantiator.Find(name)->PrepareCapture(&handle);
-  for (const std::string& name : names)
-    instantiator.Find(name)->Device().SetStartTime(services.CurrentTime());
+  session.StartCapture();
   const auto limit = Clock::now() + std::chrono::seconds(wanted / 40 + 60);
   while (!sink.Done() && Clock::now() < limit)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  for (const std::string& name : names) instantiator.Find(name)->Device().OnCaptureStopped();
-  Shutdown();
+  session.Close();
 
   const std::vector<double> chain = sink.Latencies();
   const double l50 = bench::Percentile(library, 0.5), c50 = bench::Percentile(chain, 0.5);

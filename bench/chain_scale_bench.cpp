@@ -14,12 +14,8 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "host/definition_registry.h"
-#include "host/device_instantiator.h"
+#include "bench/chain_session.h"
 #include "host/frame_sink.h"
-#include "host/host_services.h"
-#include "plugin/devices/parameter_value.h"
-#include "plugin/frame/plugin_exports.h"
 
 using namespace torva;
 
@@ -63,29 +59,10 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(directory + "/cfg");
   ::setenv("TORVA_SETTINGS", (directory + "/settings.conf").c_str(), 1);
 
-  host::HostServices services;
-  host::DefinitionRegistry registry;
   CountingSink sink;
-  host::DeviceInstantiator instantiator(registry, sink);
-  if (!Initialise(&services)) return 1;
-  ProvideDeviceDefinitions(&registry);
-  BeginDeviceInstantiation(&instantiator);
-  OnManualDeviceInstantiation(Torva::kSharedMaker, Torva::kSharedDefinitionName,
-                              Torva::kSharedVersion);
-  host::DeviceInstance* shared = instantiator.Find(Torva::kSharedInstanceName);
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (shared->Host().StatusNotificationCount() == 0 && std::chrono::steady_clock::now() < limit)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  SabloDigitalDevice::IParameterValueEnum requested;
-  requested.SetValue(rate);
-  shared->Host().SetByHost("SampleRate", requested);
-  int handle = 0;
-  const auto names = instantiator.InstanceNames();
-  shared->PrepareCapture(&handle);
-  for (const std::string& name : names)
-    if (name != Torva::kSharedInstanceName) instantiator.Find(name)->PrepareCapture(&handle);
-  for (const std::string& name : names)
-    instantiator.Find(name)->Device().SetStartTime(services.CurrentTime());
+  bench::ChainSession session(sink);
+  if (!session.Open()) return 1;
+  session.StartCapture(rate);
 
   // Measure from the first pushed block on.
   while (sink.Plates().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -97,8 +74,7 @@ int main(int argc, char** argv) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   const auto counted = sink.Plates();
   const int overruns = fmDLLGetDroppedDataCount();
-  for (const std::string& name : names) instantiator.Find(name)->Device().OnCaptureStopped();
-  Shutdown();
+  session.Close();
 
   long long blocks = 0;
   long long missing = 0;
