@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -123,8 +124,12 @@ class RecordingInstantiator final : public SabloDigitalDevice::IDeviceInstantiat
   explicit RecordingInstantiator(SabloDigitalDevice::IDeviceHost* deviceHost) : host(deviceHost) {}
   void Instantiate(HostResult** result, const char*, const char* definition, const char*,
                    const char* instance, SabloDigitalDevice::IDevice* device) override {
-    instances.push_back(instance);
-    definitions.push_back(definition);
+    {
+      // The plugin instantiates plates on its worker while a test may be looking.
+      std::lock_guard<std::mutex> lock(mutex);
+      instances.push_back(instance);
+      definitions.push_back(definition);
+    }
     if (refuse.count(instance) != 0) {
       *result = torva::host::CountedResult::Make("name in use");
       return;
@@ -132,7 +137,20 @@ class RecordingInstantiator final : public SabloDigitalDevice::IDeviceInstantiat
     *result = nullptr;
     device->Attach(host);
   }
+  std::size_t InstanceCount() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return instances.size();
+  }
+  std::vector<std::string> Instances() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return instances;
+  }
+  std::vector<std::string> Definitions() const {
+    std::lock_guard<std::mutex> lock(mutex);
+    return definitions;
+  }
   SabloDigitalDevice::IDeviceHost* host;
+  mutable std::mutex mutex;
   std::vector<std::string> instances, definitions;
   std::map<std::string, int> refuse;
 };
