@@ -3,6 +3,7 @@
 #include <boost/bind/bind.hpp>
 #include <vector>
 
+#include "plugin/devices/host_parameters.h"
 #include "plugin/service/plugin_log.h"
 
 namespace Torva {
@@ -24,14 +25,6 @@ constexpr double kSyncTimeoutPerTick = 1.5;
 constexpr const char* kSyncInputName = "Sync Port";
 constexpr const char* kConnectedName = "Connected";
 constexpr int kSeverityInfo = 1;
-
-// Sets a parameter on the host and releases the result.
-template <class Descriptor>
-void Publish(SabloDigitalDevice::IDeviceHost* host, Descriptor& descriptor) {
-  HostResult* result = nullptr;
-  host->SetParameter(&result, &descriptor.value, descriptor.name.c_str(), "");
-  ReleaseResult(result);
-}
 
 }  // namespace
 
@@ -72,14 +65,14 @@ void VTorvaHelixDevice::Attach(SabloDigitalDevice::IDeviceHost* deviceHost) {
   Lock lock(mutex);
   host = deviceHost;
   if (host == nullptr) return;
-  Publish(host, definition.AmplifierSerial);
-  Publish(host, definition.AmplifierModel);
-  Publish(host, definition.PlatformModel);
-  Publish(host, definition.PlatformSerial);
-  Publish(host, definition.FirmwareVersion);
-  Publish(host, definition.ParameterA);
-  Publish(host, definition.ParameterB);
-  Publish(host, definition.ParameterAZ0);
+  PublishToHost(host, definition.AmplifierSerial);
+  PublishToHost(host, definition.AmplifierModel);
+  PublishToHost(host, definition.PlatformModel);
+  PublishToHost(host, definition.PlatformSerial);
+  PublishToHost(host, definition.FirmwareVersion);
+  PublishToHost(host, definition.ParameterA);
+  PublishToHost(host, definition.ParameterB);
+  PublishToHost(host, definition.ParameterAZ0);
   HostResult* result = nullptr;
   host->GetParameter(&result, &connected, kConnectedName, "");
   ReleaseResult(result);
@@ -108,16 +101,7 @@ bool VTorvaHelixDevice::Connected() const {
 void VTorvaHelixDevice::OnParametersChanged() {
   Lock lock(mutex);
   if (host == nullptr) return;
-  const std::uint32_t reported = host->ChangedParameterCount();
-  std::vector<ParameterId> changed(reported);
-  std::uint32_t count = 0;
-  HostResult* result = nullptr;
-  host->GetChangedParameters(&result, &changeKey, changed.data(), &count);
-  ReleaseResult(result);
-  // The host says how many it wrote; never more than the array holds.
-  if (count > reported) count = reported;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    const ParameterId id = changed[i];
+  for (const ParameterId& id : TakeChangedParameters(host, changeKey)) {
     if (id.low != PlateParameterId::kBlinkAction || id.high != 0) continue;
     // A plate not found by the last detection has no amplifier at its old index to blink.
     if (!connected.GetValue()) {

@@ -6,6 +6,7 @@
 
 #include "driver/control/frame_layout.h"
 #include "platform/sleep_clock.h"
+#include "plugin/devices/host_parameters.h"
 #include "plugin/devices/model_choice.h"
 #include "plugin/service/plugin_log.h"
 
@@ -21,15 +22,6 @@ constexpr std::chrono::milliseconds kBeforeStart{500};
 constexpr std::int32_t kSoftwareTrigger = 0;
 constexpr std::int32_t kHardwareTrigger = 1;
 constexpr std::int32_t kDetectionTimedOut = 2;
-
-// Reads a parameter's current value from the host into `value`; the value stays as it was when
-// the host refuses.
-template <class Descriptor>
-void ReadFromHost(SabloDigitalDevice::IDeviceHost* host, Descriptor& descriptor) {
-  HostResult* result = nullptr;
-  host->GetParameter(&result, &descriptor.value, descriptor.name.c_str(), "");
-  ReleaseResult(result);
-}
 
 }  // namespace
 
@@ -242,16 +234,11 @@ void VSharedConfigDevice::OnRunningChanged(bool running) {
 void VSharedConfigDevice::OnParametersChanged() {
   Lock lock(mutex);
   if (host == nullptr) return;
-  const std::uint32_t reported = host->ChangedParameterCount();
-  std::vector<ParameterId> changed(reported);
-  std::uint32_t count = 0;
-  HostResult* result = nullptr;
-  host->GetChangedParameters(&result, &changeKey, changed.data(), &count);
-  ReleaseResult(result);
-  if (count > reported) count = reported;
-  for (std::uint32_t i = 0; i < count && service != nullptr; ++i) {
-    if (changed[i].high != 0) continue;
-    switch (changed[i].low) {
+  const std::vector<ParameterId> changed = TakeChangedParameters(host, changeKey);
+  if (service == nullptr) return;
+  for (const ParameterId& id : changed) {
+    if (id.high != 0) continue;
+    switch (id.low) {
       case SharedConfigParameterId::kSampleRate:
       case SharedConfigParameterId::kSyncMode:
       case SharedConfigParameterId::kDataThreshold:
