@@ -100,6 +100,12 @@ inline bool PrepareStreaming(int amplifiers, int rate) {
   return true;
 }
 
+// Frames the library's ring overwrote before they were taken (0 while the library is down).
+inline int RingOverruns() {
+  CThreadManager* control = CUSBManager::Instance().Control();
+  return control != nullptr ? control->Assembler().Ring().Overruns() : 0;
+}
+
 inline void ShutDown() {
   fmDLLShutDown();
   while (fmIsDLLShutDown() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -7,48 +7,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
-#include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "bench/bench_support.h"
 #include "bench/chain_session.h"
-#include "host/frame_sink.h"
+#include "bench/counting_sink.h"
 
 using namespace torva;
-
-namespace {
-
-// Counts blocks and missing frame numbers per plate, keeping nothing else.
-class CountingSink final : public host::FrameSink {
- public:
-  void Deliver(const std::string& device, std::int64_t firstFrame, std::uint32_t samples,
-               const std::uint32_t*, std::uint32_t, const float*, std::uint32_t) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Plate& plate = plates_[device];
-    if (plate.blocks > 0 && firstFrame != plate.next)
-      plate.missing += firstFrame > plate.next ? firstFrame - plate.next : 1;
-    plate.next = firstFrame + samples;
-    ++plate.blocks;
-  }
-  struct Plate {
-    long long blocks = 0;
-    long long missing = 0;
-    std::int64_t next = 0;
-  };
-  std::map<std::string, Plate> Plates() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return plates_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::map<std::string, Plate> plates_;
-};
-
-}  // namespace
 
 int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 60.0;
@@ -59,7 +25,7 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(directory + "/cfg");
   ::setenv("TORVA_SETTINGS", (directory + "/settings.conf").c_str(), 1);
 
-  CountingSink sink;
+  bench::CountingSink sink;
   bench::ChainSession session(sink);
   if (!session.Open()) return 1;
   session.StartCapture(rate);

@@ -4,6 +4,7 @@
 // order, a detection waited for, and a capture prepared on every instance and started.
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,18 +37,27 @@ class ChainSession {
     return shared != nullptr && shared->Host().StatusNotificationCount() > 0;
   }
   // Asks for `rate` (as the host's text; empty keeps the default), prepares every instance, the
-  // shared one first, and starts the software trigger's clock.
-  void StartCapture(const std::string& rate = "") {
+  // shared one first, and starts the software trigger's clock. Returns the rate in force, in
+  // samples per second, from the ticks per sample the first plate set (0 when none set them).
+  double StartCapture(const std::string& rate = "") {
     if (!rate.empty()) {
       SabloDigitalDevice::IParameterValueEnum requested;
       requested.SetValue(rate);
       Shared()->Host().SetByHost("SampleRate", requested);
     }
     Shared()->PrepareCapture(&handle_);
-    for (const std::string& name : instantiator_.InstanceNames())
-      if (name != Torva::kSharedInstanceName) instantiator_.Find(name)->PrepareCapture(&handle_);
+    std::uint64_t ticksPerSample = 0;
+    for (const std::string& name : instantiator_.InstanceNames()) {
+      if (name == Torva::kSharedInstanceName) continue;
+      const host::CaptureOutcome outcome = instantiator_.Find(name)->PrepareCapture(&handle_);
+      if (ticksPerSample == 0 && outcome.settings.ticksPerSample)
+        ticksPerSample = *outcome.settings.ticksPerSample;
+    }
     for (const std::string& name : instantiator_.InstanceNames())
       instantiator_.Find(name)->Device().SetStartTime(services_.CurrentTime());
+    return ticksPerSample == 0 ? 0.0
+                               : static_cast<double>(host::HostServices::kClockRate) /
+                                     static_cast<double>(ticksPerSample);
   }
   // Tells every instance the capture stopped and shuts the plugin down.
   void Close() {

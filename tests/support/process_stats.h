@@ -1,5 +1,6 @@
 #pragma once
-// Reads the test process's own thread count and resident memory from /proc.
+// Reads the process's own thread count, open file descriptors, context switches and resident
+// memory from /proc (the tests and the soak program share it).
 
 #include <cstddef>
 #include <filesystem>
@@ -57,6 +58,13 @@ inline long long ContextSwitches() {
     }
   }
   return total;
+}
+
+inline std::size_t OpenFileDescriptorCount() {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    ++count;
+  return count;
 }
 
 inline std::size_t ResidentBytes() {
