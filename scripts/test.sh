@@ -19,3 +19,6 @@ scripts/build.sh build-tsan -DTORVA_SANITIZE_THREAD=ON -DTORVA_BUILD_BENCH=OFF
 ctest --test-dir build-tsan -j2 --output-on-failure -LE 'hardware|e2e'
 TSAN_OPTIONS="suppressions=$PWD/tests/e2e/tsan-suppressions.txt" \
   ctest --test-dir build-tsan -j2 --output-on-failure -L e2e
+
+# Fuzzing: every libFuzzer target of tests/fuzz for 20 s in the clang build (build-fuzz).
+scripts/fuzz.sh all 20
