@@ -12,17 +12,41 @@ packages=(
   clang libclang-rt-14-dev
 )
 
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
-    missing+=("$package")
-done
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
+# The 32-bit (i386) build: gcc -m32 with its 32-bit C and C++ libraries, and the i386 libraries it
+# links. Boost.Program_options comes as the runtime library alone: its -dev package pulls in
+# libc6-dev:i386, which must match the 64-bit linux-libc-dev and libssl3 to the exact version and
+# so fails whenever the i386 index lags behind; Boost's headers are the same for both (the 64-bit
+# ones serve), and cmake/toolchain-i386.cmake names the library file.
+i386_packages=(
+  g++-multilib
+  libusb-1.0-0-dev:i386
+  libgtest-dev:i386 libgmock-dev:i386
+  libboost-program-options1.74.0:i386
+)
 
 as_root=()
 if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi
-"${as_root[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends \
-  "${missing[@]}"
+
+add_i386=false
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${as_root[@]}" dpkg --add-architecture i386
+  add_i386=true
+fi
+
+missing=()
+for package in "${packages[@]}" "${i386_packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+if [ ${#missing[@]} -eq 0 ] && ! $add_i386; then
+  exit 0
+fi
+
+# An index that fails to download (a mirror in the middle of a sync) is not fatal by itself: the
+# install below fails with a clear message if a package it needs is not to be had.
+"${as_root[@]}" apt-get update -qq ||
+  echo "setup.sh: apt-get update reported errors; installing from the indexes it has" >&2
+if [ ${#missing[@]} -gt 0 ]; then
+  DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"
+fi

@@ -5,6 +5,9 @@
 #   3. a build with ThreadSanitizer: the same tests again. The end-to-end tests (label e2e) run
 #      with the suppressions in tests/e2e/tsan-suppressions.txt, which cover only the emulated
 #      USB bench and the uninstrumented libraries it runs on; every other test runs with none.
+#   4. the 32-bit (i386) build of the driver library, the platform layer, the emulator and torvactl:
+#      its libraries must export what the 64-bit ones do, and their tests run again;
+#   5. a short pass of every fuzz target (scripts/fuzz.sh) in a clang build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -19,6 +22,10 @@ scripts/build.sh build-tsan -DTORVA_SANITIZE_THREAD=ON -DTORVA_BUILD_BENCH=OFF
 ctest --test-dir build-tsan -j2 --output-on-failure -LE 'hardware|e2e'
 TSAN_OPTIONS="suppressions=$PWD/tests/e2e/tsan-suppressions.txt" \
   ctest --test-dir build-tsan -j2 --output-on-failure -L e2e
+
+scripts/build.sh build-i386 --toolchain cmake/toolchain-i386.cmake
+scripts/compare-exports.sh build build-i386
+ctest --test-dir build-i386 -j2 --output-on-failure -LE hardware
 
 # Fuzzing: every libFuzzer target of tests/fuzz for 20 s in the clang build (build-fuzz).
 scripts/fuzz.sh all 20

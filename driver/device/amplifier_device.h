@@ -170,6 +170,9 @@ class CUSBDevice : public platform::WorkerThread {
   std::atomic<bool> streamingRequested_{false};
   bool runPrepared_ = false;
   std::vector<std::uint8_t> dataRing_;  // kDataRingSlots x packet size
+  // The device thread stamps a slot and the control thread reads it without a lock: a 64-bit
+  // atomic must be lock-free (and so 8-byte aligned and torn by no reader) in the 32-bit library too.
+  static_assert(std::atomic<std::int64_t>::is_always_lock_free);
   std::array<std::atomic<std::int64_t>, kDataRingSlots> receivedAt_{};  // steady-clock ticks
   int dataRingPacketSize_ = 0;
   int dataPosition_ = 0;
