@@ -23,9 +23,13 @@ ctest --test-dir build-tsan -j2 --output-on-failure -LE 'hardware|e2e'
 TSAN_OPTIONS="suppressions=$PWD/tests/e2e/tsan-suppressions.txt" \
   ctest --test-dir build-tsan -j2 --output-on-failure -L e2e
 
-scripts/build.sh build-i386 --toolchain cmake/toolchain-i386.cmake
-scripts/compare-exports.sh build build-i386
-ctest --test-dir build-i386 -j2 --output-on-failure -LE hardware
+if scripts/have-i386.sh; then
+  scripts/build.sh build-i386 --toolchain cmake/toolchain-i386.cmake
+  scripts/compare-exports.sh build build-i386
+  ctest --test-dir build-i386 -j2 --output-on-failure -LE hardware
+else
+  echo "test.sh: WARNING: THE 32-BIT BUILD IS LEFT OUT: its i386 packages are not installed" >&2
+fi
 
 # Fuzzing: every libFuzzer target of tests/fuzz for 20 s in the clang build (build-fuzz).
 scripts/fuzz.sh all 20
