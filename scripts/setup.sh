@@ -9,6 +9,7 @@ packages=(
   libusb-1.0-0-dev
   umockdev libumockdev-dev
   gnuplot-nox
+  help2man dpkg-dev
 )
 
 missing=()
