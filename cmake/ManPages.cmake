@@ -1,6 +1,11 @@
 # Manual pages for torvactl and torva-host, made by help2man from the programs' own --help output,
 # so the page and the help text cannot disagree. Built with the programs when help2man is there;
 # without it the build goes on and says that no manual pages are made.
+# Sanitizer builds are for the tests, and a cross build's programs may not run here: neither makes
+# manual pages.
+if(TORVA_SANITIZE OR TORVA_SANITIZE_THREAD OR CMAKE_CROSSCOMPILING)
+  return()
+endif()
 find_program(TORVA_HELP2MAN help2man)
 if(NOT TORVA_HELP2MAN)
   message(STATUS "help2man not found: the manual pages of torvactl and torva-host are not built "
