@@ -48,6 +48,17 @@ timeout "$run_limit" "$work/client-build/stream_client" ||
 #    torva-host with the plugin it finds in the installed plugin folder (which in turn finds the
 #    staged driver library).
 run_installed_programs "$stage/$bindir"
-ldd "$stage/$libdir/torva/libTorvaplugin.so" | grep -q "libTorvaUSBDevice.so.* => $stage/" ||
+
+# The manual pages, where the build made them, carry every command's options (roff writes an
+# option's dashes as \-).
+man1=$stage/share/man/man1
+if [ -e "$build_dir/man/torvactl.1.gz" ]; then
+  zgrep -qF 'fB\-\-seconds' "$man1/torvactl.1.gz" ||
+    fail "torvactl.1 lacks the commands' options"
+  zgrep -qF 'fB\-\-detect\-timeout' "$man1/torva-host.1.gz" ||
+    fail "torva-host.1 lacks the commands' options"
+fi
+plugin_needs=$(ldd "$stage/$libdir/torva/libTorvaplugin.so")
+grep -q "libTorvaUSBDevice.so.* => $stage/" <<<"$plugin_needs" ||
   fail "the staged plugin does not load the staged driver library"
 echo "install_test: passed"
