@@ -12,14 +12,17 @@ test_name=install_test
 source "$(dirname "$0")/installed_checks.sh"
 rm -rf "$work"
 mkdir -p "$work"
-stage=$work/stage
-
-"$cmake" --install "$build_dir" --prefix "$stage" >"$work/install.log"
+# The install under the prefix work/stage, inside DESTDIR so that a file with an absolute
+# destination (the settings in /etc, for a build configured for /usr) stays in the work folder too.
+prefix=$work/stage
+destdir=$work/destdir
+stage=$destdir$prefix
+DESTDIR=$destdir "$cmake" --install "$build_dir" --prefix "$prefix" >"$work/install.log"
 
 use_emulated_amplifiers
 
 # Nothing of the tests, benches or the emulator's test bench.
-if find "$stage" | test_files_among; then
+if find "$destdir" | test_files_among; then
   fail "test or bench files were installed (above)"
 fi
 

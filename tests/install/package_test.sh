@@ -59,7 +59,7 @@ for package in "${!expected[@]}"; do
   done
   contents=$(dpkg-deb --contents "$deb" | awk '{print $6}' | sed 's|^\./||')
   for file in ${expected[$package]}; do
-    grep -qx "$file" <<<"$contents" || fail "$package lacks $file:"$'\n'"$contents"
+    grep -qxF "$file" <<<"$contents" || fail "$package lacks $file:"$'\n'"$contents"
   done
   if test_files_among <<<"$contents"; then
     fail "$package holds test or bench files (above)"
