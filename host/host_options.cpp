@@ -19,8 +19,8 @@ const torvactl::NumberRule kThresholdRule{0, std::numeric_limits<double>::max()}
 
 void AddCommonOptions(po::options_description& description, CommonOptions& options) {
   description.add_options()("plugin", po::value<std::string>(&options.pluginPath),
-                            "the plugin library (default: ../lib/libTorvaplugin.so beside "
-                            "the program)")(
+                            "the plugin library (default: libTorvaplugin.so in ../lib beside "
+                            "the program, or in the installed plugin folder)")(
       "log", po::value<std::string>(&options.logPath),
       "write every plugin log line, with time and severity, to this file")(
       "verbose", po::bool_switch(&options.verbose), "show the plugin's trace lines too")(

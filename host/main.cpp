@@ -25,7 +25,7 @@ using namespace torva::host;
 
 void PrintUsage(std::FILE* stream) {
   std::fprintf(stream,
-               "usage: torva-host <command> [options]\n\ncommands:\n"
+               "Usage: torva-host <command> [options]\n\ncommands:\n"
                "  capture      detect the plates and record them to CSV\n"
                "  detect       detect the plates and list every instance\n"
                "  definitions  list the device definitions the plugin declares\n\n"
@@ -55,6 +55,25 @@ int Capture(const std::vector<std::string>& arguments) {
 }
 
 template <typename Run>
+int Report(const char* usage, const std::vector<std::string>& arguments, Run run);
+
+// The whole help: the usage, then every command's options as `<command> --help` prints them
+// (reading the options loads nothing), then the exit statuses.
+void PrintHelp() {
+  PrintUsage(stdout);
+  std::printf("\ncommand options:\n\n");
+  Capture({"--help"});
+  std::printf("\n");
+  Report("torva-host detect [options]", {"--help"}, RunDetect);
+  std::printf("\n");
+  Report("torva-host definitions [options]", {"--help"}, RunDefinitions);
+  std::printf("\nexit status: 0 success; 1 wrong options, an output or log file that cannot be "
+              "created, or a plugin that cannot be loaded; 2 no plates detected; 3 the detection "
+              "failed or did not end within its limit; 4 the capture stalled or saw no hardware "
+              "trigger.\n");
+}
+
+template <typename Run>
 int Report(const char* usage, const std::vector<std::string>& arguments, Run run) {
   CommonOptions options;
   if (const auto status = ParseCommonOptions(usage, arguments, options)) return *status;
@@ -74,7 +93,7 @@ int main(int argc, char** argv) {
   const std::string& command = words.front();
   const std::vector<std::string> arguments(words.begin() + 1, words.end());
   if (command == "--help" || command == "help") {
-    PrintUsage(stdout);
+    PrintHelp();
     return kExitSuccess;
   }
   if (command == "capture") return Capture(arguments);

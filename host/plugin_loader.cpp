@@ -10,6 +10,13 @@ namespace torva::host {
 namespace {
 
 constexpr const char* kPluginFileName = "libTorvaplugin.so";
+// Relative to the program's folder: where the build puts the plugin, and where an install does.
+constexpr const char* kBuildPluginDirectory = "../lib";
+#ifdef TORVA_INSTALLED_PLUGIN_DIRECTORY
+constexpr const char* kInstalledPluginDirectory = TORVA_INSTALLED_PLUGIN_DIRECTORY;
+#else
+constexpr const char* kInstalledPluginDirectory = kBuildPluginDirectory;
+#endif
 
 std::string LastLoaderError(const std::string& fallback) {
   const char* text = ::dlerror();
@@ -65,7 +72,12 @@ std::string DefaultPluginPath() {
   std::error_code error;
   const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
   if (error) return kPluginFileName;
-  return (program.parent_path() / ".." / "lib" / kPluginFileName).lexically_normal().string();
+  const auto besideProgram = [&program](const char* directory) {
+    return (program.parent_path() / directory / kPluginFileName).lexically_normal();
+  };
+  const std::filesystem::path built = besideProgram(kBuildPluginDirectory);
+  if (std::filesystem::is_regular_file(built, error)) return built.string();
+  return besideProgram(kInstalledPluginDirectory).string();
 }
 
 }  // namespace torva::host

@@ -47,7 +47,10 @@ class PluginLibrary {
   PluginExports exports_;
 };
 
-// The plugin beside the running program: <folder of the program>/../lib/libTorvaplugin.so.
+// The plugin beside the running program: in a build tree <folder of the program>/../lib, in an
+// installed tree the plugin folder of the install layout (TORVA_INSTALLED_PLUGIN_DIRECTORY,
+// relative to the program's folder, e.g. ../lib/x86_64-linux-gnu/torva). The first of them that
+// holds the plugin; the installed one when neither does, so that a failure names where it belongs.
 std::string DefaultPluginPath();
 
 }  // namespace torva::host

@@ -47,11 +47,23 @@ const std::vector<Command>& Commands() {
 namespace {
 
 void PrintUsage() {
-  std::printf("usage: torvactl [--verbose] <command> [options]\n\ncommands:\n");
+  std::printf("Usage: torvactl [--verbose] <command> [options]\n\ncommands:\n");
   for (const auto& command : torvactl::Commands())
     std::printf("  %-16s %s\n", command.name, command.summary);
   std::printf("\n--verbose logs what the library does to standard error (as TORVA_DEBUG=3).\n"
               "Run 'torvactl <command> --help' for a command's options.\n");
+}
+
+// The whole help: the usage, then every command's own options as `<command> --help` prints them
+// (each command reads its arguments before it touches the library, so this runs nothing else).
+void PrintHelp() {
+  PrintUsage();
+  std::printf("\ncommand options:\n");
+  for (const auto& command : torvactl::Commands()) {
+    std::cout << '\n';
+    command.run({"--help"});
+  }
+  std::printf("\nexit status: 0 success, 1 the command failed, 2 unusable arguments.\n");
 }
 
 }  // namespace
@@ -68,7 +80,7 @@ int main(int argc, char** argv) {
   // options are parsed there.
   const std::string name = words.empty() ? "status" : words.front();
   if (name == "--help" || name == "-h" || name == "help") {
-    PrintUsage();
+    PrintHelp();
     return 0;
   }
   const std::vector<std::string> arguments(words.begin() + (words.empty() ? 0 : 1), words.end());

@@ -53,7 +53,7 @@ TEST(PluginLibrary, ExportsItsSixEntryPointsAloneAndNeedsTheDriverLibrary) {
                                    "ProvideDeviceDefinitions", "Shutdown"}));
   const auto needed = CommandWords(
       "readelf -d '" + library + "' | sed -n 's/.*Shared library: \\[\\(.*\\)\\]/\\1/p'", 0);
-  EXPECT_EQ(needed.count("libTorvaUSBDevice.so"), 1u);
+  EXPECT_EQ(needed.count(TORVA_DRIVER_SONAME), 1u);
 }
 
 class PluginEntryPoints : public testing::ScratchDirectory {
