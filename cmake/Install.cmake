@@ -34,9 +34,12 @@ install(FILES ${PROJECT_SOURCE_DIR}/driver/api/TorvaUSBDevice.h
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/machine-settings.conf
   DESTINATION ${TORVA_SETTINGS_DIRECTORY} COMPONENT runtime)
 
-install(TARGETS Torvaplugin LIBRARY DESTINATION ${TORVA_PLUGIN_DIRECTORY} COMPONENT plugin)
-
-install(TARGETS torvactl torva-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+install(TARGETS torvactl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+# The driver-only (32-bit) build has neither the plugin nor the host.
+if(NOT TORVA_DRIVER_ONLY)
+  install(TARGETS Torvaplugin LIBRARY DESTINATION ${TORVA_PLUGIN_DIRECTORY} COMPONENT plugin)
+  install(TARGETS torva-host RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+endif()
 install(FILES ${PROJECT_SOURCE_DIR}/udev/70-torva-amplifiers.rules
   DESTINATION ${TORVA_UDEV_RULES_DIRECTORY} COMPONENT tools)
 if(TORVA_MAN_PAGES)
