@@ -13,6 +13,7 @@ namespace torvactl {
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 const NumberRule kWhole{0, 3, true};
 const NumberRule kAboveZero{0, 86400, false, true};
@@ -129,6 +130,13 @@ TEST(CheckedNumber, CommandLinesRunOnlyWithValuesTheirRulesAllow) {
   EXPECT_EQ(ParsePositionArguments("usage", {"3", "-1.5"}, 1, parsed), std::nullopt);
   EXPECT_EQ(parsed.position, 3);
   EXPECT_EQ(parsed.values, std::vector<std::string>{"-1.5"});
+  // The positional arguments are named in the help's title, not offered as options.
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(ParsePositionArguments("torvactl blink <position>", {"--help"}, 0, parsed), 0);
+  const std::string help = testing::internal::GetCapturedStdout();
+  EXPECT_THAT(help, HasSubstr("torvactl blink <position>"));
+  EXPECT_THAT(help, Not(HasSubstr("--position")));
+  EXPECT_THAT(help, Not(HasSubstr("--values")));
 }
 
 }  // namespace

@@ -25,11 +25,13 @@ inline const NumberRule kSecondsRule{0, 86400, false, true};
 
 // Nothing when the command should run; otherwise the status it should exit with (0 when help was
 // shown, kUsageStatus when the arguments were wrong, after saying what is wrong on stderr).
-// Options have no short forms, so that negative numbers are read as values.
+// Options have no short forms, so that negative numbers are read as values. `hidden` holds the
+// options behind positional arguments: parsed, but left out of the help, whose title names them.
 std::optional<int> ParseCommandLine(
     boost::program_options::options_description& description,
     const std::vector<std::string>& arguments,
-    const boost::program_options::positional_options_description* positional = nullptr);
+    const boost::program_options::positional_options_description* positional = nullptr,
+    const boost::program_options::options_description* hidden = nullptr);
 
 // For a command that takes no arguments: accepts only "--help".
 std::optional<int> ParseNoArguments(const char* usage, const std::vector<std::string>& arguments);
