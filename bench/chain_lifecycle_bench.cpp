@@ -21,6 +21,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The most plates the emulator offers, and how long a capture may take to deliver its first block.
+constexpr int kMostPlates = 25;
+constexpr std::chrono::seconds kFirstBlockLimit{30};
+
 // Wakes the bench at the first pushed block of a capture.
 class FirstBlockSink final : public host::FrameSink {
  public:
@@ -61,7 +65,7 @@ double SecondsBetween(Clock::time_point from, Clock::time_point to) {
 int main(int argc, char** argv) {
   const int plates = argc > 1 ? std::atoi(argv[1]) : 2;
   const int cycles = argc > 2 ? std::atoi(argv[2]) : 3;
-  if (plates < 1 || plates > 25 || cycles < 1) {
+  if (plates < 1 || plates > kMostPlates || cycles < 1) {
     std::fprintf(stderr, "usage: bench_chain_lifecycle [plates 1-25] [cycles >= 1]\n");
     return 1;
   }
@@ -85,8 +89,9 @@ int main(int argc, char** argv) {
     const auto detected = Clock::now();
     session.StartCapture();
     Clock::time_point first;
-    if (!sink.WaitFirst(std::chrono::seconds(30), first)) {
-      std::fprintf(stderr, "cycle %d: no block within 30 s of PrepareCapture\n", cycle);
+    if (!sink.WaitFirst(kFirstBlockLimit, first)) {
+      std::fprintf(stderr, "cycle %d: no block within %lld s of PrepareCapture\n", cycle,
+                   static_cast<long long>(kFirstBlockLimit.count()));
       session.Close();
       return 1;
     }

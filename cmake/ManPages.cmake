@@ -33,5 +33,7 @@ function(torva_man_page program description)
 endfunction()
 
 torva_man_page(torvactl "drive Torva USB force-plate amplifiers from the command line")
-torva_man_page(torva-host "stand-in motion-capture host that runs the Torva plugin")
+if(NOT TORVA_DRIVER_ONLY)
+  torva_man_page(torva-host "stand-in motion-capture host that runs the Torva plugin")
+endif()
 add_custom_target(man_pages ALL DEPENDS ${TORVA_MAN_PAGES})

@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Installs everything the project needs to build and test on Debian 12 (run as root, or with sudo).
+#   scripts/setup.sh              the 64-bit build, its tests, benches, fuzzing and packages
+#   scripts/setup.sh --with-i386  also the 32-bit build (adds the i386 architecture)
 set -euo pipefail
+with_i386=false
+if [ "${1:-}" = --with-i386 ]; then with_i386=true; fi
 
 packages=(
   build-essential cmake pkg-config binutils
@@ -29,9 +33,15 @@ as_root=()
 if [ "$(id -u)" -ne 0 ]; then as_root=(sudo); fi
 
 add_i386=false
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  "${as_root[@]}" dpkg --add-architecture i386
-  add_i386=true
+if ! $with_i386; then
+  i386_packages=()
+elif ! dpkg --print-foreign-architectures | grep -qx i386; then
+  if "${as_root[@]}" dpkg --add-architecture i386; then
+    add_i386=true
+  else
+    echo "setup.sh: WARNING: the i386 architecture could not be added; no 32-bit build" >&2
+    i386_packages=()
+  fi
 fi
 
 missing_from() {

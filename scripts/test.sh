@@ -10,7 +10,7 @@
 #   5. a short pass of every fuzz target (scripts/fuzz.sh) in a clang build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh --with-i386
 
 scripts/build.sh build -DTORVA_BUILD_BENCH=OFF
 ctest --test-dir build -j2 --output-on-failure -LE hardware

@@ -46,10 +46,15 @@ long long ChainSoak::Blocks() const {
 
 SoakCounts ChainSoak::Counts() const {
   SoakCounts counts;
-  for (const auto& [name, plate] : sink_.Plates()) {
+  const auto plates = sink_.Plates();
+  counts.fewestReceived = static_cast<int>(plates.size()) < plates_ ? 0 : -1;
+  for (const auto& [name, plate] : plates) {
     counts.received += plate.samples;
     counts.missing += plate.missing;
+    if (counts.fewestReceived < 0 || plate.samples < counts.fewestReceived)
+      counts.fewestReceived = plate.samples;
   }
+  if (counts.fewestReceived < 0) counts.fewestReceived = 0;
   counts.dropped = finalDropped_ >= 0 ? finalDropped_ : fmDLLGetDroppedDataCount();
   counts.overruns = finalOverruns_ >= 0 ? finalOverruns_ : bench::RingOverruns();
   return counts;

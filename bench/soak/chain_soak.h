@@ -19,6 +19,7 @@ class ChainSoak final : public SoakSource {
   bool Start() override;
   bool Streaming() const override { return !sink_.Plates().empty(); }
   double FramesPerSecond() const override { return appliedRate_ * plates_; }
+  int Streams() const override { return plates_; }
   SoakCounts Counts() const override;
   void Stop() override;
 

@@ -43,7 +43,9 @@ void DriverSoak::Read() {
     float* frame = nullptr;
     for (int waiting; (waiting = fmDLLTransferFloatData(&frame)) > 0;) {
       gaps.Taken(frame[layout.Counter(0, 0)], waiting);
-      missingFrames_ = gaps.NotTakenInTime() + gaps.NeverCompleted();
+      // A frame that repeats or steps back counts as lost too: it stands in for one that is not
+      // there.
+      missingFrames_ = gaps.NotTakenInTime() + gaps.NeverCompleted() + gaps.NotAdvancing();
       ++receivedFrames_;
     }
   }
@@ -56,6 +58,7 @@ void DriverSoak::Read() {
 SoakCounts DriverSoak::Counts() const {
   SoakCounts counts;
   counts.received = receivedFrames_.load() * kSamplesPerFrame;
+  counts.fewestReceived = counts.received;
   counts.missing = missingFrames_.load() * kSamplesPerFrame;
   const long long dropped = finalDropped_.load();
   const long long overruns = finalOverruns_.load();

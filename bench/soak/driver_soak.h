@@ -19,6 +19,7 @@ class DriverSoak final : public SoakSource {
   bool Start() override;
   bool Streaming() const override { return receivedFrames_.load() > 0; }
   double FramesPerSecond() const override { return rate_; }
+  int Streams() const override { return 1; }
   SoakCounts Counts() const override;
   void Stop() override;
 

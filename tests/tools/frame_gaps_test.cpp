@@ -24,13 +24,15 @@ TEST(FrameGaps, AGapIsOverwrittenOnlyWhereTheRingWasFull) {
     std::vector<Take> takes;
     long long notTakenInTime;
     long long neverCompleted;
+    long long notAdvancing;
   };
   const Case cases[] = {
-      {"consecutive", {{1, 3}, {17, 2}, {33, 1}, {49, 625}}, 0, 0},
-      {"two overwritten at a full ring", {{1, 1}, {17, 625}, {65, 625}, {81, 624}}, 2, 0},
-      {"one never completed", {{1, 1}, {33, 1}, {49, 1}}, 0, 1},
-      {"both", {{1, 1}, {33, 2}, {49, 1}, {113, 625}}, 3, 1},
-      {"counters start again", {{1, 1}, {17, 1}, {1, 1}, {17, 1}}, 0, 0},
+      {"consecutive", {{1, 3}, {17, 2}, {33, 1}, {49, 625}}, 0, 0, 0},
+      {"two overwritten at a full ring", {{1, 1}, {17, 625}, {65, 625}, {81, 624}}, 2, 0, 0},
+      {"one never completed", {{1, 1}, {33, 1}, {49, 1}}, 0, 1, 0},
+      {"both", {{1, 1}, {33, 2}, {49, 1}, {113, 625}}, 3, 1, 0},
+      {"counters start again", {{1, 1}, {17, 1}, {1, 1}, {17, 1}}, 0, 0, 1},
+      {"a frame taken twice", {{1, 1}, {17, 1}, {17, 1}, {33, 1}}, 0, 0, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -38,6 +40,7 @@ TEST(FrameGaps, AGapIsOverwrittenOnlyWhereTheRingWasFull) {
     for (const Take& take : c.takes) gaps.Taken(take.counter, take.waiting);
     EXPECT_EQ(gaps.NotTakenInTime(), c.notTakenInTime);
     EXPECT_EQ(gaps.NeverCompleted(), c.neverCompleted);
+    EXPECT_EQ(gaps.NotAdvancing(), c.notAdvancing);
   }
 }
 

@@ -8,6 +8,7 @@ void FrameGaps::Taken(double firstCounter, int waiting) {
   const long long steps =
       started_ ? std::llround((firstCounter - static_cast<double>(lastCounter_)) / samplesPerFrame_)
                : 0;
+  if (started_ && steps < 1) ++notAdvancing_;
   started_ = true;
   if (steps < 1) {
     // The first frame, or counters that started again: follow them from here.

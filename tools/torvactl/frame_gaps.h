@@ -26,6 +26,8 @@ class FrameGaps {
   long long NotTakenInTime() const { return notTakenInTime_; }
   // Frames that never completed.
   long long NeverCompleted() const { return neverCompleted_; }
+  // Frames whose counter did not move on from the frame before (repeated, or started again).
+  long long NotAdvancing() const { return notAdvancing_; }
 
  private:
   int samplesPerFrame_;
@@ -34,6 +36,7 @@ class FrameGaps {
   long long lastCounter_ = 0;
   long long notTakenInTime_ = 0;
   long long neverCompleted_ = 0;
+  long long notAdvancing_ = 0;
 };
 
 }  // namespace torvactl
