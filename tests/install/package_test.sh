@@ -70,6 +70,12 @@ done
 postinst=$(dpkg-deb --info "$(find "$work/packages" -maxdepth 1 -name 'torva-tools_*.deb')" postinst)
 grep -q 'udevadm control --reload-rules || true' <<<"$postinst" ||
   fail "torva-tools has no postinst that reloads the udev rules"
+# Configured into the extracted root, it makes the directories the default settings name.
+DPKG_ROOT=$root sh -c "$postinst" postinst configure ||
+  fail "torva-tools' postinst failed"
+for directory in var/lib/torva/cfg var/lib/torva/calibration; do
+  [ -d "$root/$directory" ] || fail "torva-tools' postinst did not make /$directory"
+done
 
 # Everything installed finds every library it needs inside the root.
 for file in "$root/usr/$bindir/torvactl" "$root/usr/$bindir/torva-host" \
