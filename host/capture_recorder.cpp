@@ -1,8 +1,8 @@
 #include "host/capture_recorder.h"
 
 #include <algorithm>
-#include <cstdio>
 
+#include "host/command_start.h"
 #include "host/exit_status.h"
 
 namespace torva::host {
@@ -10,11 +10,6 @@ namespace torva::host {
 namespace {
 
 using Clock = CaptureFrameSink::Clock;
-
-std::chrono::milliseconds Milliseconds(double seconds) {
-  constexpr double kMillisecondsPerSecond = 1000.0;
-  return std::chrono::milliseconds(static_cast<long long>(seconds * kMillisecondsPerSecond));
-}
 
 void TakeUntil(CaptureFrameSink& sink, CsvFrames& csv, CaptureSummary& summary,
                Clock::time_point until) {
@@ -27,9 +22,7 @@ void TakeUntil(CaptureFrameSink& sink, CsvFrames& csv, CaptureSummary& summary,
 }  // namespace
 
 std::string StallMessage(double seconds) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", seconds);
-  return std::string("no data from the plates for ") + text +
+  return "no data from the plates for " + NumberText(seconds) +
          " s: acquisition has stalled (an amplifier may have been disconnected)";
 }
 

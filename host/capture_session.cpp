@@ -10,6 +10,7 @@
 #include "host/capture_recorder.h"
 #include "host/capture_plot.h"
 #include "host/capture_summary.h"
+#include "host/command_start.h"
 #include "host/csv_frames.h"
 #include "host/exit_status.h"
 #include "host/plate_detection.h"
@@ -25,18 +26,6 @@ using Clock = std::chrono::steady_clock;
 
 // The shared device's state while acquisition runs.
 constexpr std::int32_t kStateRunning = 1;
-
-std::chrono::milliseconds Milliseconds(double seconds) {
-  return std::chrono::milliseconds(static_cast<long long>(seconds * 1000.0));
-}
-
-void Say(const std::string& text) { std::fprintf(stderr, "torva-host: %s\n", text.c_str()); }
-
-std::string SecondsText(double seconds) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", seconds);
-  return text;
-}
 
 // Writes rate, sync mode and threshold into the shared device's parameters, each starting from
 // the stored setting so that options and limits stay as declared. Nothing when all were taken.
@@ -55,8 +44,8 @@ Refusal WriteSettings(DeviceHost& shared, const CaptureOptions& options) {
   if (auto refusal = shared.ReadByHost("DataThreshold", threshold)) return refusal;
   if (threshold.GetRangeCheck() &&
       (options.threshold < threshold.GetMinimum() || options.threshold > threshold.GetMaximum())) {
-    return "--threshold " + SecondsText(options.threshold) + " is outside " +
-           SecondsText(threshold.GetMinimum()) + " .. " + SecondsText(threshold.GetMaximum());
+    return "--threshold " + NumberText(options.threshold) + " is outside " +
+           NumberText(threshold.GetMinimum()) + " .. " + NumberText(threshold.GetMaximum());
   }
   threshold.SetValue(options.threshold);
   return shared.SetByHost("DataThreshold", threshold);
@@ -84,46 +73,16 @@ void BroadcastZero(DeviceInstance& shared) {
   shared.Device().OnParametersChanged();
 }
 
-int StatusOf(const Detection& detection, double limitSeconds) {
-  switch (detection.outcome) {
-    case DetectionOutcome::kPlatesFound:
-      return kExitSuccess;
-    case DetectionOutcome::kNoPlates:
-      Say("no plates detected");
-      return kExitNoPlates;
-    case DetectionOutcome::kFailed:
-      Say("the detection failed");
-      return kExitDetectionFailed;
-    case DetectionOutcome::kTimedOut:
-      Say("the detection did not end within " + SecondsText(limitSeconds) + " s");
-      return kExitDetectionFailed;
-    case DetectionOutcome::kNoSharedDevice:
-      Say("the plugin did not instantiate its shared-configuration device");
-      return kExitDetectionFailed;
-  }
-  return kExitDetectionFailed;
-}
-
 }  // namespace
 
 int RunCapture(const CaptureOptions& options, HostLog& log, std::ostream& csv) {
-  std::string failure;
-  const std::string path =
-      options.common.pluginPath.empty() ? DefaultPluginPath() : options.common.pluginPath;
-  auto library = PluginLibrary::Load(path, failure);
-  if (!library) {
-    Say(failure);
-    return kExitUsageOrLoading;
-  }
   CaptureFrameSink sink;
-  PluginSession session(std::move(library), log, sink);
-  if (!session.Start()) {
-    Say("the plugin refused to initialise");
-    return kExitUsageOrLoading;
-  }
+  const std::unique_ptr<PluginSession> session = StartSession(options.common, log, sink);
+  if (!session) return kExitUsageOrLoading;
   const Detection detection =
-      DetectPlates(session, Milliseconds(options.common.detectTimeoutSeconds));
-  if (const int status = StatusOf(detection, options.common.detectTimeoutSeconds)) return status;
+      DetectPlates(*session, Milliseconds(options.common.detectTimeoutSeconds));
+  if (const int status = DetectionStatus(detection, options.common.detectTimeoutSeconds))
+    return status;
   DeviceInstance& shared = *detection.shared;
 
   std::vector<DeviceInstance*> plates;
@@ -167,11 +126,11 @@ int RunCapture(const CaptureOptions& options, HostLog& log, std::ostream& csv) {
   }
   const double rate = static_cast<double>(HostServices::kClockRate) / static_cast<double>(ticks);
   CsvFrames frames(csv, columns, rate);
-  frames.WriteHeading({session.PluginPath(), options.rate, rate, ticks, HostServices::kClockRate});
+  frames.WriteHeading({session->PluginPath(), options.rate, rate, ticks, HostServices::kClockRate});
   CaptureSummary summary(names);
 
   if (!options.zero) sink.SetRecording(true);
-  const double startTime = session.Services().CurrentTime();
+  const double startTime = session->Services().CurrentTime();
   shared.Device().SetStartTime(startTime);
   for (DeviceInstance* plate : detection.plates) plate->Device().SetStartTime(startTime);
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "host/command_start.h"
 #include "host/exit_status.h"
 #include "host/plate_detection.h"
 #include "host/plugin_session.h"
@@ -16,16 +17,6 @@ namespace torva::host {
 namespace {
 
 namespace SDD = SabloDigitalDevice;
-
-void Say(const std::string& text) { std::fprintf(stderr, "torva-host: %s\n", text.c_str()); }
-
-std::unique_ptr<PluginLibrary> LoadPlugin(const CommonOptions& options) {
-  std::string failure;
-  auto library = PluginLibrary::Load(
-      options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath, failure);
-  if (!library) Say(failure);
-  return library;
-}
 
 std::string KindName(std::int32_t typeCode) {
   switch (typeCode) {
@@ -51,10 +42,7 @@ std::string TextSetting(DeviceHost& host, const char* name) {
 
 std::string NumberSetting(DeviceHost& host, const char* name) {
   SDD::IParameterValueDouble value;
-  if (host.ReadByHost(name, value)) return "?";
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", value.GetValue());
-  return text;
+  return host.ReadByHost(name, value) ? "?" : NumberText(value.GetValue());
 }
 
 void PrintInstance(DeviceInstance& instance) {
@@ -97,42 +85,20 @@ void PrintDefinition(const DeviceDefinition& definition) {
 }  // namespace
 
 int RunDetect(const CommonOptions& options, HostLog& log) {
-  auto library = LoadPlugin(options);
-  if (!library) return kExitUsageOrLoading;
   RecordingFrameSink sink;
-  PluginSession session(std::move(library), log, sink);
-  if (!session.Start()) {
-    Say("the plugin refused to initialise");
-    return kExitUsageOrLoading;
-  }
-  constexpr double kMillisecondsPerSecond = 1000.0;
-  const Detection detection = DetectPlates(
-      session, std::chrono::milliseconds(
-                   static_cast<long long>(options.detectTimeoutSeconds * kMillisecondsPerSecond)));
+  const std::unique_ptr<PluginSession> session = StartSession(options, log, sink);
+  if (!session) return kExitUsageOrLoading;
+  const Detection detection = DetectPlates(*session, Milliseconds(options.detectTimeoutSeconds));
   if (detection.shared != nullptr) PrintInstance(*detection.shared);
   for (DeviceInstance* plate : detection.plates) PrintInstance(*plate);
-  switch (detection.outcome) {
-    case DetectionOutcome::kPlatesFound:
-      return kExitSuccess;
-    case DetectionOutcome::kNoPlates:
-      Say("no plates detected");
-      return kExitNoPlates;
-    default:
-      Say("the detection failed or did not end in time");
-      return kExitDetectionFailed;
-  }
+  return DetectionStatus(detection, options.detectTimeoutSeconds);
 }
 
 int RunDefinitions(const CommonOptions& options, HostLog& log) {
-  auto library = LoadPlugin(options);
-  if (!library) return kExitUsageOrLoading;
   RecordingFrameSink sink;
-  PluginSession session(std::move(library), log, sink);
-  if (!session.Start()) {
-    Say("the plugin refused to initialise");
-    return kExitUsageOrLoading;
-  }
-  const auto definitions = session.Registry().Definitions();
+  const std::unique_ptr<PluginSession> session = StartSession(options, log, sink);
+  if (!session) return kExitUsageOrLoading;
+  const auto definitions = session->Registry().Definitions();
   std::printf("%zu definitions\n", definitions.size());
   for (const DeviceDefinition* definition : definitions) PrintDefinition(*definition);
   return kExitSuccess;

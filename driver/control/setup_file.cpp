@@ -42,13 +42,6 @@ bool ReadNumbers(std::istream& in, std::int32_t* const (&targets)[Count]) {
   return true;
 }
 
-// The text of a field as it is written: up to its first NUL or line break, at most its length.
-template <std::size_t Bytes>
-std::string FieldText(const char (&field)[Bytes]) {
-  const char* end = std::find_if(field, field + Bytes,
-                                 [](char c) { return c == '\0' || c == '\r' || c == '\n'; });
-  return std::string(field, end);
-}
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 //   rate, run mode, genlock      one line each
 //   then per amplifier: amplifier serial, amplifier model, platform serial, platform model.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -65,5 +66,13 @@ std::optional<SavedSetup> ReadSetupFile(const std::string& path);
 // is written then).
 bool WriteSetupFile(const std::string& path, std::int32_t rate, std::int32_t runMode,
                     std::int32_t genlock, const std::vector<SavedAmplifier>& entries);
+
+// The text of a field as the file holds it: up to its first NUL or line break, at most its length.
+template <std::size_t Bytes>
+std::string FieldText(const char (&field)[Bytes]) {
+  const char* end = std::find_if(field, field + Bytes,
+                                 [](char c) { return c == '\0' || c == '\r' || c == '\n'; });
+  return std::string(field, end);
+}
 
 }  // namespace torva

@@ -7,12 +7,11 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <sstream>
 #include <fstream>
 #include <string>
 #include <vector>
 
-#include "tests/e2e/child_process.h"
+#include "tests/e2e/command_run.h"
 #include "tests/support/scratch_directory.h"
 
 namespace torva::e2e {
@@ -28,19 +27,6 @@ constexpr std::size_t kValuesPerPlate = 9;
 constexpr double kMinimumShare = 0.8;
 // The emulated plates carry a standing person: |Fz| stays within a person's weight range.
 constexpr double kLargestPlausibleFz = 2000.0;
-
-struct CommandRun {
-  ChildExit exit;
-  std::string out;
-  std::string err;
-};
-
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> fields;
-  std::stringstream stream(text);
-  for (std::string field; std::getline(stream, field, separator);) fields.push_back(field);
-  return fields;
-}
 
 // Checks the data rows of a two-plate CSV: every cell filled, Fz finite and within a person's
 // range, time_s = frame / rate, frame numbers contiguous. Returns how many rows there were.
@@ -85,12 +71,8 @@ class TorvaHost : public testing::ScratchDirectory {
     std::vector<std::string> command = prefix;
     command.push_back(kTorvaHost);
     command.insert(command.end(), arguments.begin(), arguments.end());
-    ChildProcess child(command, Path("stdout"), Path("stderr"));
-    EXPECT_TRUE(child.Started());
-    CommandRun run;
-    run.exit = child.Wait(kCommandLimit);
-    run.out = ReadFile(Path("stdout"));
-    run.err = ReadFile(Path("stderr"));
+    CommandRun run = RunCommand(command, Path("stdout"), Path("stderr"), kCommandLimit);
+    EXPECT_TRUE(run.started);
     return run;
   }
 };

@@ -6,11 +6,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "tests/e2e/child_process.h"
+#include "tests/e2e/command_run.h"
 #include "tests/support/process_stats.h"
 #include "tests/support/scratch_directory.h"
 
@@ -34,12 +33,6 @@ constexpr double kMinimumShare = 0.8;
 // for the bus must not keep a processor busy.
 constexpr double kMaximumCpuShare = 0.5;
 
-struct CommandRun {
-  ChildExit exit;
-  std::string out;
-  std::string err;
-};
-
 class UsbfsTorvactl : public testing::ScratchDirectory {
  protected:
   // torva-usbfs-run --amplifiers 2 [bench options] -- torvactl <arguments>
@@ -53,23 +46,11 @@ class UsbfsTorvactl : public testing::ScratchDirectory {
     return Run(command);
   }
   CommandRun Run(const std::vector<std::string>& command) {
-    ChildProcess child(command, Path("stdout"), Path("stderr"));
-    EXPECT_TRUE(child.Started());
-    CommandRun run;
-    run.exit = child.Wait(kCommandLimit);
-    run.out = ReadFile(Path("stdout"));
-    run.err = ReadFile(Path("stderr"));
+    CommandRun run = RunCommand(command, Path("stdout"), Path("stderr"), kCommandLimit);
+    EXPECT_TRUE(run.started);
     return run;
   }
 };
-
-std::vector<std::string> Split(const std::string& line, char separator) {
-  std::vector<std::string> fields;
-  std::stringstream stream(line);
-  std::string field;
-  while (std::getline(stream, field, separator)) fields.push_back(field);
-  return fields;
-}
 
 std::vector<std::string> Lines(const std::string& text) { return Split(text, '\n'); }
 

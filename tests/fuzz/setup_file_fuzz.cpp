@@ -25,18 +25,11 @@ const fuzz::ScratchFile& Written() {
   return file;
 }
 
-template <std::size_t Bytes>
-std::string Text(const char (&field)[Bytes]) {
-  const char* end = std::find_if(field, field + Bytes,
-                                 [](char c) { return c == '\0' || c == '\r' || c == '\n'; });
-  return std::string(field, end);
-}
-
 bool SameEntry(const SavedAmplifier& a, const SavedAmplifier& b) {
-  return Text(a.amplifierSerial) == Text(b.amplifierSerial) &&
-         Text(a.amplifierModel) == Text(b.amplifierModel) &&
-         Text(a.platformSerial) == Text(b.platformSerial) &&
-         Text(a.platformModel) == Text(b.platformModel);
+  return FieldText(a.amplifierSerial) == FieldText(b.amplifierSerial) &&
+         FieldText(a.amplifierModel) == FieldText(b.amplifierModel) &&
+         FieldText(a.platformSerial) == FieldText(b.platformSerial) &&
+         FieldText(a.platformModel) == FieldText(b.platformModel);
 }
 
 std::string Contents(const std::string& path) {
