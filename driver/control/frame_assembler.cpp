@@ -62,6 +62,7 @@ void FrameAssembler::Reset(int deviceCount, int packetSize, int format) {
   pending_.fill(0);
   readIndex_.fill(0);
   frameNumber_.fill(0);
+  incomparable_ = 0;
 }
 
 void FrameAssembler::Release() {
@@ -99,7 +100,10 @@ int FrameAssembler::TryComplete(const PacketSource& source, int format, bool del
   for (int slot = 0; slot < deviceCount_; ++slot)
     if (have_[static_cast<std::size_t>(slot)] == 0) return -1;
 
-  // Discard the packets of amplifiers that are behind until every amplifier agrees.
+  // Discard the packets of amplifiers that are behind until every amplifier agrees. "Later" is
+  // not transitive for counters further apart than the wrap distance: an amplifier that is then
+  // neither behind the latest nor level with it is not comparable with the others, and its packets
+  // are discarded as well, so that a frame only ever joins packets of one frame number.
   for (bool changed = true; changed;) {
     changed = false;
     std::int32_t latest = frameNumber_[0];
@@ -108,7 +112,8 @@ int FrameAssembler::TryComplete(const PacketSource& source, int format, bool del
         latest = frameNumber_[static_cast<std::size_t>(slot)];
     for (int slot = 0; slot < deviceCount_; ++slot) {
       const auto s = static_cast<std::size_t>(slot);
-      if (!Later(latest, frameNumber_[s])) continue;
+      if (frameNumber_[s] == latest) continue;
+      if (!Later(latest, frameNumber_[s])) CountIncomparable(slot, latest, frameNumber_[s]);
       have_[s] = 0;
       if (pending_[s] <= 0) return -1;  // completes when this amplifier's next packet arrives
       have_[s] = 1;
@@ -159,6 +164,14 @@ void FrameAssembler::CountDrop(int slot, std::int32_t counter) {
   lastCounter_[s] = counter;
   // Last, so that the rare gap costs the common case nothing.
   if (gap) CountGap(slot, previous, counter);
+}
+
+void FrameAssembler::CountIncomparable(int slot, std::int32_t latest, std::int32_t frameNumber) {
+  const int discarded = ++incomparable_;
+  TORVA_LOG_OCCURRENCE(kWarning, discarded,
+                       "slot %d: frame number %d is too far from %d to be aligned; packet discarded "
+                       "(%d this run)",
+                       slot, frameNumber, latest, discarded);
 }
 
 void FrameAssembler::CountGap(int slot, std::int32_t previous, std::int32_t counter) {

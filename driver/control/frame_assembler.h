@@ -6,7 +6,9 @@
 // many announced packets wait to be taken (pending), which data-ring slot of the device comes
 // next (read index) and the frame number of the packet taken last. A frame completes when every
 // amplifier holds a packet with the same frame number; older packets of an amplifier that is
-// behind are discarded until they agree. Frame numbers are compared across a counter wrap.
+// behind are discarded until they agree. Frame numbers are compared across a counter wrap; an
+// amplifier whose frame number cannot be ordered against the others' (counters further apart
+// than the wrap distance) has its packets discarded too, never merged with theirs.
 //
 // Threads: every member runs on the control thread under the assembly lock, except Reset and
 // ClearDropped (the start of acquisition on the caller's thread, also under the assembly lock)
@@ -80,17 +82,24 @@ class FrameAssembler {
   // time are not among them: the ring counts those as overruns.
   int Dropped(int slot) const { return dropped_[static_cast<std::size_t>(slot)].load(); }
   int DeviceCount() const { return deviceCount_; }
+  // Packets discarded this run because their frame number could not be ordered against the
+  // other amplifiers'.
+  int Incomparable() const { return incomparable_; }
 
  private:
   void Take(int slot, int position, const PacketSource& source, int format);
   std::int32_t Convert(int slot, int position, int ringIndex, const PacketSource& source,
                        int format);
   void CountDrop(int slot, std::int32_t counter);
+  // Counts and logs a packet discarded because its frame number cannot be ordered against `latest`.
+  [[gnu::cold, gnu::noinline]] void CountIncomparable(int slot, std::int32_t latest,
+                                                      std::int32_t frameNumber);
   // The rare case of CountDrop, kept out of line: counts the gap and logs it.
   [[gnu::cold, gnu::noinline]] void CountGap(int slot, std::int32_t previous, std::int32_t counter);
   int EffectiveFormat(int format) const;
 
   int deviceCount_ = 0;
+  int incomparable_ = 0;
   int samplesPerPacket_ = 0;
   int builtRecordValues_ = 0;  // W of the format the buffers were built for
   int builtFormat_ = kFormatRecords;

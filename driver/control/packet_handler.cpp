@@ -5,6 +5,7 @@
 #include "driver/control/message_numbers.h"
 #include "driver/control/thread_manager.h"
 #include "driver/device/amplifier_device.h"
+#include "driver/device/device_messages.h"
 
 namespace torva {
 
@@ -13,12 +14,18 @@ void CThreadManager::OnPacketArrived(platform::WParam wParam, platform::LParam l
   if (suspended_) return;
   const auto slot = static_cast<int>(lParam);
   if (slot < 0 || slot >= assembler_.DeviceCount()) return;
+  // A packet read by a run that has been stopped since (its announcement was still queued) is
+  // left alone: its ring slot may already belong to the next run. Checked under the assembly
+  // lock, which a new start takes before its Start goes out, so the slot cannot change while the
+  // packet is taken.
+  const CUSBDevice* device = Device(slot);
+  if (device == nullptr || PacketRun(wParam) != device->StreamingRun()) return;
   const int position = positionOfSlot_[static_cast<std::size_t>(slot)];
   const int format = dataFormat_.load();
 
   const bool firstOfFrame =
       assembler_.Announce(slot, position, holdFirstPacket_.load() != 0, *this, format);
-  if (firstOfFrame && ordering_.Active()) RunLoadTest(slot, position, wParam);
+  if (firstOfFrame && ordering_.Active()) RunLoadTest(slot, position, PacketRingSlot(wParam));
 
   const bool deliver = deliveryEnabled_.load() != 0;
   const int completed = assembler_.TryComplete(*this, format, deliver, positionOfSlot_);

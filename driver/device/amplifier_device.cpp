@@ -1,5 +1,6 @@
 #include "driver/device/amplifier_device.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "driver/device/amplifier_identity.h"
@@ -9,6 +10,7 @@
 #include "driver/device/streaming_packet.h"
 #include "driver/usb/usb_device.h"
 #include "platform/diagnostic_log.h"
+#include "platform/thread_messages.h"
 
 namespace torva {
 namespace {
@@ -265,7 +267,8 @@ bool CUSBDevice::OnIdle(long /*count*/) {
     Lock lock(lock_);
     PrepareOrEndRun();
     dataEndpoint = dataEndpoint_;
-    streaming = runPrepared_ && streamingRequested_ && dataEndpoint != nullptr && !ending_;
+    streaming = preparedRun_ != 0 && preparedRun_ == streamingRun_ && dataEndpoint != nullptr &&
+                !ending_;
     resetData = std::exchange(dataResetPending_, false) && dataEndpoint != nullptr;
     if (!streaming) {
       previousCounter_ = kCounterBeforeRun;
@@ -278,16 +281,23 @@ bool CUSBDevice::OnIdle(long /*count*/) {
   ServiceReply();
   ServiceCommand();
   bool nothingToDo;
+  std::optional<CalibrationDownload::Clock::time_point> queryDue;
   {
     Lock lock(lock_);
     if (shuttingDown_) return true;
-    if (download_.Requested()) {
-      download_.Begin(queue_);
-      if (queue_.Queued() > 0) queueEmpty_.ResetEvent();
-    }
-    nothingToDo = !streamingRequested_ && queue_.Queued() == 0 &&
+    if (download_.Requested()) download_.Begin(queue_);
+    queryDue = download_.QueueDueQuery(queue_, CalibrationDownload::Clock::now());
+    if (queue_.Queued() > 0) queueEmpty_.ResetEvent();
+    nothingToDo = streamingRun_ == 0 && queue_.Queued() == 0 &&
                   urgentCode_ == CommandQueue::kEmpty && replyReadsDone_ >= expectedReplyBlocks_ &&
                   !dataResetPending_ && !download_.Requested();
+  }
+  if (nothingToDo && queryDue) {
+    // A busy plate is asked again once its pause is over; any message (new work, the quit) ends
+    // the wait early.
+    platform::WaitForMessage(
+        std::max(*queryDue - CalibrationDownload::Clock::now(), CalibrationDownload::Clock::duration{}));
+    return true;
   }
   // With nothing to do the thread sleeps on its queue: whatever gives it work (a queued command,
   // a start, a download, a pipe reset) also posts to it and wakes it.
@@ -295,7 +305,8 @@ bool CUSBDevice::OnIdle(long /*count*/) {
 }
 
 void CUSBDevice::PrepareOrEndRun() {
-  if (streamingRequested_ && !runPrepared_) {
+  const std::uint32_t run = streamingRun_.load();
+  if (run != 0 && run != preparedRun_) {
     const int packetSize = runtime_.packetSize > 0 ? runtime_.packetSize : kDefaultPacketSize;
     if (packetSize != dataRingPacketSize_) {
       // The ring keeps its storage for as long as the packet size stays the same, so a slot
@@ -307,9 +318,9 @@ void CUSBDevice::PrepareOrEndRun() {
     }
     packetsReceived_ = 0;
     dataPosition_ = 0;
-    runPrepared_ = true;
-  } else if (runPrepared_ && !streamingRequested_) {
-    runPrepared_ = false;
+    preparedRun_ = run;
+  } else if (run == 0) {
+    preparedRun_ = 0;
   }
 }
 
@@ -348,14 +359,14 @@ void CUSBDevice::ReadStreamingPacket(usb::CCyUSBEndPoint& endpoint) {
   previousCounter_ = static_cast<std::int32_t>(counter);
   ++packetsReceived_;
   platform::PostThreadMessage(controlThread_, kMsgPacketArrived,
-                              static_cast<platform::WParam>(dataPosition_), deviceNumber_);
+                              PacketArrivedWParam(dataPosition_, preparedRun_), deviceNumber_);
   dataPosition_ = (dataPosition_ + 1) % kDataRingSlots;
 }
 
 void CUSBDevice::CheckDeviceLost(const usb::CCyUSBEndPoint& endpoint) {
   if (endpoint.UsbdStatus() != static_cast<std::uint32_t>(usb::UsbResult::kNoDevice)) return;
   if (!open_.exchange(false)) return;
-  streamingRequested_ = false;
+  streamingRun_ = 0;
   TORVA_LOG_ERROR("slot %d: the amplifier is gone; its thread stops using it", deviceNumber_);
   platform::PostThreadMessage(controlThread_, kMsgDeviceLost, 0, deviceNumber_);
 }
@@ -418,7 +429,7 @@ void CUSBDevice::AcceptReply(const std::uint8_t* reply, std::size_t length) {
       parsed->payloadBytes >= sizeof(PlateStatusBlock)) {
     PlateStatusBlock plate;
     std::memcpy(&plate, parsed->payload, sizeof plate);
-    forControl = download_.OnPlateStatus(plate, queue_);
+    forControl = download_.OnPlateStatus(plate, queue_, CalibrationDownload::Clock::now());
   }
   if (queue_.Queued() == 0) {
     queueEmpty_.Set();
@@ -492,9 +503,12 @@ std::size_t CUSBDevice::PrepareCommand(CommandCode code, const CommandInfo& info
   // A Start sent again while a Stop waits behind it must not re-arm reading: the read would
   // come before the Stop goes out, and an amplifier that sends nothing would never let it go.
   const bool stopWaiting = queue_.Contains(static_cast<int>(CommandCode::kStop));
-  if (code == CommandCode::kStart && open_ && !stopWaiting) streamingRequested_ = true;
+  if (code == CommandCode::kStart && open_ && !stopWaiting && streamingRun_ == 0) {
+    runsStarted_ = runsStarted_ % kStreamingRunMask + 1;
+    streamingRun_ = runsStarted_;
+  }
   // A stopped amplifier sends nothing more: reading on would wait for ever.
-  if (code == CommandCode::kStop) streamingRequested_ = false;
+  if (code == CommandCode::kStop) streamingRun_ = 0;
   if (code == CommandCode::kReadMechanicalLimits) runtime_.mechanicalLimitsValid = 0;
   if (code == CommandCode::kReadTare) runtime_.tareValid = 0;
   if (code == CommandCode::kReadAnalogLimits) runtime_.analogLimitsValid = 0;

@@ -97,10 +97,12 @@ class CUSBDevice : public platform::WorkerThread {
   // Sends one command ahead of the queue, on the device thread's next pass (Zero while
   // streaming); returns whether it is a confirmed command.
   bool SendCommand(CommandCode code);
-  bool IsStreaming() const { return streamingRequested_.load(); }
+  bool IsStreaming() const { return streamingRun_.load() != 0; }
+  // The streaming run under way (the tag its packet announcements carry), 0 when none is.
+  std::uint32_t StreamingRun() const { return streamingRun_.load(); }
   // Whether a Start is queued and not yet completed (the amplifier is about to stream).
   bool StartPending() const;
-  void StopStreaming() { streamingRequested_ = false; }
+  void StopStreaming() { streamingRun_ = 0; }
   // Ends a pending bulk read; the device thread then clears the data endpoint.
   void AbortAndResetDataEndpoint();
   // The device thread is being told to end: it starts no transfer any more, and those in flight
@@ -166,9 +168,11 @@ class CUSBDevice : public platform::WorkerThread {
   std::atomic<bool> ending_{false};
   mutable platform::CriticalSection lock_;
 
-  // Streaming.
-  std::atomic<bool> streamingRequested_{false};
-  bool runPrepared_ = false;
+  // Streaming. A run begins when its Start is sent (streamingRun_ takes the next run number) and
+  // ends when reading is switched off (0); the data ring is prepared for the run once.
+  std::atomic<std::uint32_t> streamingRun_{0};
+  std::uint32_t runsStarted_ = 0;
+  std::uint32_t preparedRun_ = 0;  // 0: no run prepared
   std::vector<std::uint8_t> dataRing_;  // kDataRingSlots x packet size
   // The device thread stamps a slot and the control thread reads it without a lock: a 64-bit
   // atomic must be lock-free (and so 8-byte aligned and torn by no reader) in the 32-bit library too.

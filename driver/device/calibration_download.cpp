@@ -27,6 +27,8 @@ void CalibrationDownload::Begin(CommandQueue& queue) {
   requested_ = false;
   file_ = CalibrationFile::Load(path_);
   blocksTaken_ = 0;
+  busySince_.reset();
+  queryDue_.reset();
   if (!file_) {
     TORVA_LOG_WARNING("download: %s cannot be loaded", path_.c_str());
     Finish(kDownloadFileProblem);
@@ -55,17 +57,28 @@ void CalibrationDownload::OnBlockReply(std::uint8_t status) {
   if (status == kReplyStatusDone && file_ && blocksTaken_ < file_->BlockCount()) ++blocksTaken_;
 }
 
-bool CalibrationDownload::OnPlateStatus(const PlateStatusBlock& status, CommandQueue& queue) {
+bool CalibrationDownload::OnPlateStatus(const PlateStatusBlock& status, CommandQueue& queue,
+                                        Clock::time_point now) {
   lastPlateStatus_ = status;
-  switch (static_cast<PlateDownloadState>(status.state)) {
+  const auto state = static_cast<PlateDownloadState>(status.state);
+  if (state == PlateDownloadState::kHandToControl) return true;
+  if (state != PlateDownloadState::kBusy) busySince_.reset();
+  switch (state) {
     case PlateDownloadState::kHandToControl:
-      return true;
+      break;
     case PlateDownloadState::kReady:
       QueueOnce(queue, CommandCode::kCalibrationBlock);
       QueueOnce(queue, CommandCode::kReadDownloadStatus);
       break;
     case PlateDownloadState::kBusy:
-      QueueOnce(queue, CommandCode::kReadDownloadStatus);
+      if (!busySince_) busySince_ = now;
+      if (now - *busySince_ >= kBusyLimit) {
+        TORVA_LOG_WARNING("download: the plate stayed busy for %lld s",
+                          static_cast<long long>(kBusyLimit.count()));
+        Finish(kDownloadPlateError);
+      } else {
+        queryDue_ = now + kBusyQueryPause;
+      }
       break;
     case PlateDownloadState::kDone:
       Finish(kDownloadComplete);
@@ -78,7 +91,17 @@ bool CalibrationDownload::OnPlateStatus(const PlateStatusBlock& status, CommandQ
   return false;
 }
 
+std::optional<CalibrationDownload::Clock::time_point> CalibrationDownload::QueueDueQuery(
+    CommandQueue& queue, Clock::time_point now) {
+  if (!queryDue_ || now < *queryDue_) return queryDue_;
+  queryDue_.reset();
+  QueueOnce(queue, CommandCode::kReadDownloadStatus);
+  return std::nullopt;
+}
+
 void CalibrationDownload::Finish(int status) {
+  busySince_.reset();
+  queryDue_.reset();
   if (status_.exchange(status) != status) {
     TORVA_LOG_INFO("download: ended with status %d after %d block(s)", status, blocksTaken_);
   }

@@ -14,7 +14,8 @@ using platform::kUserMessage;
 inline constexpr std::uint32_t kMsgDeviceQuit = kUserMessage + 1;               // 1025
 // Device thread to the control thread: the device thread is ending.
 inline constexpr std::uint32_t kMsgDeviceThreadEnded = kUserMessage + 103;      // 1127
-// Device thread to the control thread: a streaming packet is in data-ring slot wParam.
+// Device thread to the control thread: a streaming packet is in a data-ring slot; wParam holds
+// the slot and the streaming run that read it (PacketArrivedWParam).
 inline constexpr std::uint32_t kMsgPacketArrived = kUserMessage + 106;          // 1130
 // Device thread to the control thread: a reply is in reply-ring slot wParam (kReplyReadFailed
 // when reading it failed).
@@ -22,6 +23,22 @@ inline constexpr std::uint32_t kMsgReplyArrived = kUserMessage + 109;           
 // Device thread to the control thread: its amplifier has left the bus. A number that no thread
 // of the driver library or the host plugin uses for anything else.
 inline constexpr std::uint32_t kMsgDeviceLost = kUserMessage + 116;             // 1140
+
+// wParam of kMsgPacketArrived: the data-ring slot in the low bits, the device's streaming run
+// (1 .. kStreamingRunMask, counting the device's starts) above them. A packet read by a run that
+// has since been stopped is known by its run when the control thread comes to it, and left alone.
+inline constexpr unsigned kPacketRunShift = 16;
+inline constexpr std::uint32_t kStreamingRunMask = 0xFFFF;
+constexpr platform::WParam PacketArrivedWParam(int ringSlot, std::uint32_t run) {
+  return static_cast<platform::WParam>(static_cast<std::uint32_t>(ringSlot) |
+                                       ((run & kStreamingRunMask) << kPacketRunShift));
+}
+constexpr int PacketRingSlot(platform::WParam wParam) {
+  return static_cast<int>(wParam & ((platform::WParam{1} << kPacketRunShift) - 1));
+}
+constexpr std::uint32_t PacketRun(platform::WParam wParam) {
+  return static_cast<std::uint32_t>(wParam >> kPacketRunShift) & kStreamingRunMask;
+}
 
 // wParam of kMsgReplyArrived when reading the reply failed.
 inline constexpr platform::WParam kReplyReadFailed = 10;

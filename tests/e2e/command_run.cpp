@@ -36,4 +36,16 @@ std::vector<std::string> Split(const std::string& text, char separator) {
   return fields;
 }
 
+std::vector<long long> StreamingPacketsSent(const std::string& text) {
+  constexpr const char* kSuffix = " streaming packets sent";
+  std::vector<long long> sent;
+  for (const std::string& line : Split(text, '\n')) {
+    const auto end = line.rfind(kSuffix);
+    if (line.rfind("torva-usbfs-run: amplifier ", 0) != 0 || end == std::string::npos) continue;
+    const auto start = line.rfind(' ', end - 1);
+    sent.push_back(std::stoll(line.substr(start + 1, end - start - 1)));
+  }
+  return sent;
+}
+
 }  // namespace torva::e2e

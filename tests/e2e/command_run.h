@@ -25,4 +25,8 @@ CommandRun RunCommand(const std::vector<std::string>& command, const std::string
 // The fields of `text` between separators (a trailing separator ends the last field).
 std::vector<std::string> Split(const std::string& text, char separator);
 
+// The streaming packets each amplifier sent, in amplifier order, from the lines that
+// torva-usbfs-run --statistics wrote into `text` (its standard error).
+std::vector<long long> StreamingPacketsSent(const std::string& text);
+
 }  // namespace torva::e2e

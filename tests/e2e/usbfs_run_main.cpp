@@ -6,8 +6,8 @@
 // SPEC is a count or a comma-separated list of product types, as for TORVA_SIMULATE (default 1);
 // TORVA_SIMULATE itself is cleared for the command. --reply-status makes every amplifier answer
 // every command with status S (0..255; 1 is "done"), so that it declines them all. --statistics
-// prints the usbfs requests served and the command transmissions per amplifier to standard error
-// at the end. --unplug pulls amplifier INDEX out of the bus SECONDS after the command started.
+// prints the usbfs requests served and, per amplifier, the command transmissions and the
+// streaming packets sent to standard error at the end. --unplug pulls amplifier INDEX out of the bus SECONDS after the command started.
 // Exits with the command's status.
 
 #include <signal.h>
@@ -93,8 +93,8 @@ bool Parse(int argc, char** argv, Options& options) {
   return !options.command.empty();
 }
 
-// Prints, per amplifier, every command packet that reached it (code x transmissions) and the
-// reply reads it answered: the wire totals of the command that ran.
+// Prints, per amplifier, every command packet that reached it (code x transmissions), the reply
+// reads it answered and the streaming packets it sent: the wire totals of the command that ran.
 void PrintWireTotals(const torva::e2e::UsbfsTestbed& testbed) {
   for (std::size_t i = 0; i < testbed.Count(); ++i) {
     std::map<int, int> transmissions;
@@ -109,8 +109,11 @@ void PrintWireTotals(const torva::e2e::UsbfsTestbed& testbed) {
       total += count;
       codes += " " + std::to_string(code) + "x" + std::to_string(count);
     }
-    std::fprintf(stderr, "torva-usbfs-run: amplifier %zu: %d command transmissions (%s ), %d reply reads\n",
-                 i, total, codes.c_str(), replyReads);
+    std::fprintf(stderr,
+                 "torva-usbfs-run: amplifier %zu: %d command transmissions (%s ), %d reply reads, "
+                 "%lld streaming packets sent\n",
+                 i, total, codes.c_str(), replyReads,
+                 static_cast<long long>(testbed.Amplifier(i).PacketsSent()));
   }
 }
 

@@ -5,11 +5,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <thread>
 #include <vector>
 
 #include "driver/control/frame_layout.h"
+#include "driver/control/library_locks.h"
 #include "driver/device/amplifier_device.h"
 #include "platform/thread_messages.h"
 #include "platform/window_target.h"
@@ -90,6 +92,47 @@ TEST_F(Acquisition, FramesOfTwoAmplifiersAreAlignedAndContinuous) {
     }
   }
   EXPECT_EQ(fmDLLGetDroppedDataCount(), 0);
+  fmBroadcastStop();
+}
+
+// Packets read just before a stop whose announcements still wait in the control thread's queue
+// when the next start has begun: they must not be taken as packets of the new run, whose ring
+// slots they would name (and read while the device thread writes them). The test holds the
+// assembly lock, which keeps the control thread from handling anything, across the stop, the
+// start and the new run's first packet.
+TEST_F(Acquisition, PacketsOfAStoppedRunStillQueuedAtTheNextStartAreLeftAlone) {
+  BringUp(2);
+  StreamToThisThread();
+  ASSERT_EQ(Collect(2).size(), 2u);
+  const auto received = [this](int slot) {
+    return Control().Device(slot)->DataSlot(0).packetsReceived;
+  };
+  {
+    std::lock_guard<platform::CriticalSection> hold(AssemblyLock());
+    const int before = std::min(received(0), received(1));
+    ASSERT_TRUE(WaitUntil([&] { return std::min(received(0), received(1)) >= before + 3; }));
+    const std::uint32_t stoppedRun = Control().Device(0)->StreamingRun();
+    fmBroadcastStop();
+    fmBroadcastStart();
+    ASSERT_TRUE(WaitUntil([&] {
+      for (int slot = 0; slot < 2; ++slot) {
+        const std::uint32_t run = Control().Device(slot)->StreamingRun();
+        if (run == 0 || run == stoppedRun || received(slot) < 1) return false;
+      }
+      return true;
+    }));
+  }
+  DrainQueue();
+  const auto frames = Collect(8);
+  ASSERT_EQ(frames.size(), 8u);
+  const FrameLayout layout(kFormatRecords, 2);
+  float expected = 1.0f;  // the new run's first sample
+  for (const auto& frame : frames) {
+    for (int s = 0; s < kSamples; ++s, expected += 1.0f) {
+      ASSERT_EQ(frame[static_cast<std::size_t>(layout.Counter(s, 0))], expected);
+      ASSERT_EQ(frame[static_cast<std::size_t>(layout.Counter(s, 1))], expected);
+    }
+  }
   fmBroadcastStop();
 }
 

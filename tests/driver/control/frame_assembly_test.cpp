@@ -143,6 +143,32 @@ TEST_F(FrameAssembly, AlignmentWorksAcrossACounterWrap) {
   EXPECT_EQ(assembler_.Dropped(0), 0);
 }
 
+// Three amplifiers whose counters are so far apart that "later" goes round in a circle (B after
+// A, C after B, A after C): no frame may join their packets. The one that is behind the others'
+// choice and the one that cannot be ordered are discarded until all three agree.
+TEST_F(FrameAssembly, AmplifiersTooFarApartToBeOrderedAreNeverJoinedInAFrame) {
+  Start(3, kFormatRecords);
+  constexpr std::int32_t kA = 0, kB = 8'000'000, kC = 16'500'000;
+  ASSERT_TRUE(FrameAssembler::Later(kB, kA) && FrameAssembler::Later(kC, kB) &&
+              FrameAssembler::Later(kA, kC));
+  for (std::int32_t step = 0; step < 4 * kSamples; step += kSamples) {
+    EXPECT_EQ(Arrive(0, kA + step), -1);
+    EXPECT_EQ(Arrive(1, kB + step), -1);
+    EXPECT_EQ(Arrive(2, kC + step), -1);
+  }
+  EXPECT_EQ(assembler_.Ring().Available(), 0);
+  EXPECT_GE(assembler_.Incomparable(), 1);
+  // Once every amplifier holds the same frame number, frames complete again.
+  constexpr std::int32_t kAgreed = kC + 4 * kSamples;
+  EXPECT_EQ(Arrive(0, kAgreed), -1);
+  EXPECT_EQ(Arrive(1, kAgreed), -1);
+  EXPECT_EQ(Arrive(2, kAgreed), 0);
+  const float* frame = TakeFrame();
+  ASSERT_NE(frame, nullptr);
+  for (int position = 0; position < 3; ++position)
+    EXPECT_EQ(frame[position * 8], static_cast<float>(kAgreed)) << position;
+}
+
 TEST_F(FrameAssembly, DropsAreCountedPerGapInRecordAndRowFormats) {
   Start(1, kFormatRecords);
   Arrive(0, 1001);  // the first sample of a run follows nothing: no gap

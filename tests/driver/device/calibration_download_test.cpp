@@ -48,7 +48,19 @@ class CalibrationDownloadSteps : public testing::ScratchDirectory {
   void Run(int blocks, int refuseBlock = -1) {
     int held = 0;
     bool busy = false;
-    while (const auto code = queue_.NextToSend()) {
+    for (;;) {
+      const auto code = queue_.NextToSend();
+      if (!code) {
+        // A busy plate's query waits for its pause: the clock moves on to it.
+        const auto due = download_.QueueDueQuery(queue_, now_);
+        if (!due) {
+          if (queue_.Queued() == 0) break;
+          continue;
+        }
+        EXPECT_EQ(*due - now_, CalibrationDownload::kBusyQueryPause);
+        now_ = *due;
+        continue;
+      }
       sent_.push_back(*code);
       const CommandInfo& info = *FindCommand(*code);
       queue_.AfterSend(CommandQueue::SendOutcome::kAwaitingReply, info.confirmed);
@@ -75,7 +87,7 @@ class CalibrationDownloadSteps : public testing::ScratchDirectory {
         } else if (held == blocks) {
           state = PlateDownloadState::kDone;
         }
-        download_.OnPlateStatus(Plate(state), queue_);
+        download_.OnPlateStatus(Plate(state), queue_, now_);
       } else {
         queue_.OnReply(true, kReplyStatusDone);
       }
@@ -84,6 +96,7 @@ class CalibrationDownloadSteps : public testing::ScratchDirectory {
 
   CalibrationDownload download_;
   CommandQueue queue_;
+  CalibrationDownload::Clock::time_point now_{};
   std::vector<int> sent_;
   std::vector<std::vector<std::uint8_t>> blocksSent_;
 };
@@ -124,12 +137,53 @@ TEST_F(CalibrationDownloadSteps, EndsWithTheStatusOfWhatWentWrong) {
   for (const auto& failure : failures) {
     download_.Request(WriteCalibration(100));
     download_.Begin(queue_);
-    EXPECT_FALSE(download_.OnPlateStatus(Plate(PlateDownloadState::kFailed, failure.detail), queue_));
+    EXPECT_FALSE(download_.OnPlateStatus(Plate(PlateDownloadState::kFailed, failure.detail), queue_, now_));
     EXPECT_EQ(download_.Status(), failure.status) << failure.detail;
   }
   // A status outside a download belongs to the control thread and changes nothing here.
-  EXPECT_TRUE(download_.OnPlateStatus(Plate(PlateDownloadState::kHandToControl), queue_));
+  EXPECT_TRUE(download_.OnPlateStatus(Plate(PlateDownloadState::kHandToControl), queue_, now_));
   EXPECT_EQ(download_.Status(), kDownloadPlateError);
+}
+
+// A plate that never stops answering "busy" is asked again only after each pause, and once it has
+// been busy for the limit without a break the download fails and nothing more goes out.
+TEST_F(CalibrationDownloadSteps, APlateThatStaysBusyIsAskedAtAPaceAndGivenUpAfterTheLimit) {
+  download_.Request(WriteCalibration(100));
+  download_.Begin(queue_);
+  const auto sendAll = [this] {
+    int queries = 0;
+    while (const auto code = queue_.NextToSend()) {
+      queries += *code == kQuery;
+      queue_.AfterSend(CommandQueue::SendOutcome::kAwaitingReply, FindCommand(*code)->confirmed);
+      queue_.OnReply(true, kReplyStatusDone);
+    }
+    return queries;
+  };
+  sendAll();
+  const auto busy = Plate(PlateDownloadState::kBusy);
+  download_.OnPlateStatus(busy, queue_, now_);
+  now_ += std::chrono::seconds(20);
+  download_.OnPlateStatus(busy, queue_, now_);
+  download_.OnPlateStatus(Plate(PlateDownloadState::kReady), queue_, now_);  // a break
+  sendAll();
+  const auto breakTime = now_;
+  int queries = 0;
+  for (;;) {
+    download_.OnPlateStatus(busy, queue_, now_);
+    const auto due = download_.QueueDueQuery(queue_, now_);
+    if (!due) break;
+    ASSERT_EQ(*due - now_, CalibrationDownload::kBusyQueryPause);
+    EXPECT_EQ(sendAll(), 0);  // nothing before the pause is over
+    now_ = *due;
+    EXPECT_FALSE(download_.QueueDueQuery(queue_, now_));
+    ASSERT_EQ(sendAll(), 1);
+    ++queries;
+  }
+  EXPECT_EQ(download_.Status(), kDownloadPlateError);
+  EXPECT_EQ(now_ - breakTime, CalibrationDownload::kBusyLimit);
+  EXPECT_EQ(queries, CalibrationDownload::kBusyLimit / CalibrationDownload::kBusyQueryPause);
+  EXPECT_FALSE(download_.QueueDueQuery(queue_, now_ + std::chrono::hours(1)));
+  EXPECT_EQ(sendAll(), 0);
 }
 
 }  // namespace

@@ -38,6 +38,10 @@ struct Session {
   host::RecordingFrameSink sink;
   host::DeviceInstantiator instantiator{registry, sink};
 
+  // The plugin holds pointers to this session's host objects: it is shut down before they go,
+  // also when a failed assertion leaves the test early.
+  ~Session() { Shutdown(); }
+
   // Loads the plugin's definitions and instantiates the shared device, which starts a detection;
   // waits for the detection's end.
   bool Open() {
