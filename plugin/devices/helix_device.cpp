@@ -1,6 +1,7 @@
 #include "plugin/devices/helix_device.h"
 
 #include <boost/bind/bind.hpp>
+#include <limits>
 #include <vector>
 
 #include "plugin/devices/host_parameters.h"
@@ -25,6 +26,14 @@ constexpr double kSyncTimeoutPerTick = 1.5;
 constexpr const char* kSyncInputName = "Sync Port";
 constexpr const char* kConnectedName = "Connected";
 constexpr int kSeverityInfo = 1;
+
+// The sync input's time-out, in ticks: 1.5 sample periods. A clock so fast that this exceeds 32
+// bits gets the longest time-out there is; converting the larger double would be undefined.
+std::uint32_t SyncTimeout(std::uint64_t ticksPerSample) {
+  constexpr std::uint32_t kLongest = std::numeric_limits<std::uint32_t>::max();
+  const double timeout = static_cast<double>(ticksPerSample) * kSyncTimeoutPerTick;
+  return timeout < static_cast<double>(kLongest) ? static_cast<std::uint32_t>(timeout) : kLongest;
+}
 
 }  // namespace
 
@@ -62,6 +71,10 @@ VTorvaHelixDevice::VTorvaHelixDevice(SabloDigitalDevice::IHostServices* hostServ
 VTorvaHelixDevice::~VTorvaHelixDevice() = default;
 
 void VTorvaHelixDevice::Attach(SabloDigitalDevice::IDeviceHost* deviceHost) {
+  RunLogged(services, "Plate device Attach", [&] { AttachTo(deviceHost); });
+}
+
+void VTorvaHelixDevice::AttachTo(SabloDigitalDevice::IDeviceHost* deviceHost) {
   Lock lock(mutex);
   host = deviceHost;
   if (host == nullptr) return;
@@ -99,6 +112,10 @@ bool VTorvaHelixDevice::Connected() const {
 }
 
 void VTorvaHelixDevice::OnParametersChanged() {
+  RunLogged(services, "Plate device OnParametersChanged", [&] { TakeParameterChanges(); });
+}
+
+void VTorvaHelixDevice::TakeParameterChanges() {
   Lock lock(mutex);
   if (host == nullptr) return;
   for (const ParameterId& id : TakeChangedParameters(host, changeKey)) {
@@ -116,6 +133,12 @@ void VTorvaHelixDevice::OnParametersChanged() {
 
 bool VTorvaHelixDevice::PrepareCapture(SabloDigitalDevice::CaptureHandle captureHandle,
                                        SabloDigitalDevice::ICaptureSetup* setup) {
+  return RunLogged(services, "Plate device PrepareCapture", false,
+                   [&] { return Prepare(captureHandle, setup); });
+}
+
+bool VTorvaHelixDevice::Prepare(SabloDigitalDevice::CaptureHandle captureHandle,
+                                SabloDigitalDevice::ICaptureSetup* setup) {
   Lock lock(mutex);
   handle = captureHandle;
   status = kStatusStartRequested;
@@ -134,8 +157,7 @@ bool VTorvaHelixDevice::PrepareCapture(SabloDigitalDevice::CaptureHandle capture
   setup->SetCaptureOption(kCaptureOption);
   if (syncMode.load() == kHardwareTrigger) {
     if (ticks == 0) ticks = 1;
-    const auto timeout =
-        static_cast<std::uint32_t>(static_cast<double>(ticks) * kSyncTimeoutPerTick);
+    const std::uint32_t timeout = SyncTimeout(ticks);
     setup->ConfigureSyncInput(&result, kSyncInputName, 1, timeout, 0, 0, 1);
     ReleaseResult(result);
   }
@@ -143,6 +165,10 @@ bool VTorvaHelixDevice::PrepareCapture(SabloDigitalDevice::CaptureHandle capture
 }
 
 void VTorvaHelixDevice::GetStatus(std::int32_t* state, bool* needsPrepare) {
+  RunLogged(services, "Plate device GetStatus", [&] { ReportStatus(state, needsPrepare); });
+}
+
+void VTorvaHelixDevice::ReportStatus(std::int32_t* state, bool* needsPrepare) const {
   Lock lock(mutex);
   if (state != nullptr) *state = status;
   if (needsPrepare != nullptr) *needsPrepare = false;

@@ -39,9 +39,10 @@ class VTorvaHelixDevice final : public SabloDigitalDevice::IDevice {
   void OnParametersChanged() override;
   bool PrepareCapture(SabloDigitalDevice::CaptureHandle handle,
                       SabloDigitalDevice::ICaptureSetup* setup) override;
-  void IgnoredNotification() override {}
-  void SetStartTime(double) override {}
-  void OnCaptureStopped() override {}
+  // Nothing to do: a plate follows the shared-configuration device's capture state.
+  void IgnoredNotification() noexcept override {}
+  void SetStartTime(double) noexcept override {}
+  void OnCaptureStopped() noexcept override {}
   void GetStatus(std::int32_t* state, bool* needsPrepare) override;
 
   void SetConnected(bool connected);
@@ -63,6 +64,11 @@ class VTorvaHelixDevice final : public SabloDigitalDevice::IDevice {
 
  private:
   using Lock = boost::lock_guard<boost::mutex>;
+  // The host's operations, which the overrides run behind the barrier (call_barrier.h).
+  void AttachTo(SabloDigitalDevice::IDeviceHost* host);
+  void TakeParameterChanges();
+  bool Prepare(SabloDigitalDevice::CaptureHandle handle, SabloDigitalDevice::ICaptureSetup* setup);
+  void ReportStatus(std::int32_t* state, bool* needsPrepare) const;
   void PublishConnected();
 
   mutable boost::mutex mutex;

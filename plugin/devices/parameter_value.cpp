@@ -1,9 +1,10 @@
 #include "plugin/devices/parameter_value.h"
 
-#include <exception>
 #include <limits>
+#include <utility>
 
 #include "plugin/devices/value_bytes.h"
+#include "plugin/frame/call_barrier.h"
 
 namespace SabloDigitalDevice {
 
@@ -29,6 +30,35 @@ bool ReadValueField(ValueByteReader& reader, std::string& value) {
 // Each option takes at least its 4-byte length.
 constexpr std::size_t kSmallestOptionBytes = 4;
 
+// A value has no log: an operation that fails (out of memory, or a throw from another module's
+// value) answers with its safe value and reports nothing.
+template <typename Result, typename Call>
+Result Guarded(Result fallback, Call&& call) noexcept {
+  return Barrier(std::move(fallback), std::forward<Call>(call), Unreported);
+}
+
+template <typename Call>
+void Guarded(Call&& call) noexcept {
+  Barrier(std::forward<Call>(call), Unreported);
+}
+
+// Writes extra data through `write`; a writer that fails midway is left invalid, so that no
+// incomplete byte form is ever handed over.
+template <typename Write>
+void WriteOrRefuse(ValueByteWriter& writer, Write&& write) noexcept {
+  Barrier(std::forward<Write>(write), [&writer](const char*) noexcept { writer.RefuseField(); });
+}
+
+// Whether other's byte form assigns to a fresh Value of which `same` holds; false, too, when that
+// cannot be found out.
+template <class Value, class Same>
+bool EqualsAs(const IParameterValue& other, Same&& same) noexcept {
+  return Guarded(false, [&] {
+    Value fresh;
+    return other.CopyTo(fresh) && same(fresh);
+  });
+}
+
 }  // namespace
 
 // Defined here so that the interface's vtable is emitted once, in this library.
@@ -36,8 +66,8 @@ IParameterValue::~IParameterValue() = default;
 
 template <class T>
 bool IParameterValueTemplate<T>::CopyTo(IParameterValue& target) const {
-  std::vector<std::uint8_t> bytes;
-  try {
+  // Out of memory for the byte form: nothing is handed over.
+  return Guarded(false, [&] {
     ValueByteWriter writer;
     writer.WriteInt32(typeCode_);
     WriteValueField(writer, value_);
@@ -46,18 +76,16 @@ bool IParameterValueTemplate<T>::CopyTo(IParameterValue& target) const {
     writer.WriteBool(attribute3_);
     WriteExtra(writer);
     if (!writer.Valid()) return false;
-    bytes = writer.Bytes();
-  } catch (const std::exception&) {
-    // Out of memory for the byte form: nothing is handed over.
-    return false;
-  }
-  return target.AssignFromBytes(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    const std::vector<std::uint8_t>& bytes = writer.Bytes();
+    return target.AssignFromBytes(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+  });
 }
 
 template <class T>
 bool IParameterValueTemplate<T>::AssignFromBytes(const std::uint8_t* data, std::uint32_t length) {
   if (data == nullptr || length == 0) return false;
-  try {
+  // Out of memory for the copy or for a text the bytes do hold: refused.
+  return Guarded(false, [&] {
     // A private copy: the caller's buffer may change or go while this runs, or alias this object.
     const std::vector<std::uint8_t> copy(data, data + length);
     ValueByteReader reader(copy.data(), copy.size());
@@ -69,10 +97,19 @@ bool IParameterValueTemplate<T>::AssignFromBytes(const std::uint8_t* data, std::
     if (!reader.ReadBool(attribute3_)) return false;
     if (!ReadExtra(reader)) return false;
     return reader.Remaining() == 0;
-  } catch (const std::exception&) {
-    // Out of memory for the copy or for a text the bytes do hold.
-    return false;
-  }
+  });
+}
+
+template <class T>
+void IParameterValueTemplate<T>::SetValue(const T& value) {
+  // A text that cannot be copied leaves the value as it was (assignment allocates before it
+  // changes anything).
+  Guarded([&] { value_ = value; });
+}
+
+template <class T>
+T IParameterValueTemplate<T>::GetValue() const {
+  return Guarded(T{}, [&] { return value_; });
 }
 
 template <class T>
@@ -96,13 +133,13 @@ template class IParameterValueTemplate<double>;
 template class IParameterValueTemplate<std::string>;
 
 bool IParameterValueAction::Equals(const IParameterValue& other) const {
-  IParameterValueAction fresh;
-  return other.CopyTo(fresh) && SameCommonFields(fresh);
+  return EqualsAs<IParameterValueAction>(
+      other, [this](const IParameterValueAction& fresh) { return SameCommonFields(fresh); });
 }
 
 bool IParameterValueBool::Equals(const IParameterValue& other) const {
-  IParameterValueBool fresh;
-  return other.CopyTo(fresh) && SameCommonFields(fresh);
+  return EqualsAs<IParameterValueBool>(
+      other, [this](const IParameterValueBool& fresh) { return SameCommonFields(fresh); });
 }
 
 IParameterValueDouble::IParameterValueDouble()
@@ -111,15 +148,18 @@ IParameterValueDouble::IParameterValueDouble()
       maximum_(std::numeric_limits<double>::max()) {}
 
 bool IParameterValueDouble::Equals(const IParameterValue& other) const {
-  IParameterValueDouble fresh;
-  return other.CopyTo(fresh) && SameCommonFields(fresh) && minimum_ == fresh.minimum_ &&
-         maximum_ == fresh.maximum_ && rangeCheck_ == fresh.rangeCheck_;
+  return EqualsAs<IParameterValueDouble>(other, [this](const IParameterValueDouble& fresh) {
+    return SameCommonFields(fresh) && minimum_ == fresh.minimum_ && maximum_ == fresh.maximum_ &&
+           rangeCheck_ == fresh.rangeCheck_;
+  });
 }
 
 void IParameterValueDouble::WriteExtra(ValueByteWriter& writer) const {
-  writer.WriteDouble(minimum_);
-  writer.WriteDouble(maximum_);
-  writer.WriteBool(rangeCheck_);
+  WriteOrRefuse(writer, [&] {
+    writer.WriteDouble(minimum_);
+    writer.WriteDouble(maximum_);
+    writer.WriteBool(rangeCheck_);
+  });
 }
 
 bool IParameterValueDouble::ReadExtra(ValueByteReader& reader) {
@@ -128,34 +168,44 @@ bool IParameterValueDouble::ReadExtra(ValueByteReader& reader) {
 }
 
 bool IParameterValueString::Equals(const IParameterValue& other) const {
-  IParameterValueString fresh;
-  return other.CopyTo(fresh) && SameCommonFields(fresh);
+  return EqualsAs<IParameterValueString>(
+      other, [this](const IParameterValueString& fresh) { return SameCommonFields(fresh); });
 }
 
 bool IParameterValueEnum::Equals(const IParameterValue& other) const {
-  IParameterValueEnum fresh;
-  return other.CopyTo(fresh) && SameCommonFields(fresh) && options_ == fresh.options_;
+  return EqualsAs<IParameterValueEnum>(other, [this](const IParameterValueEnum& fresh) {
+    return SameCommonFields(fresh) && options_ == fresh.options_;
+  });
 }
 
 void IParameterValueEnum::WriteExtra(ValueByteWriter& writer) const {
-  writer.WriteCount(options_.size());
-  for (const std::string& option : options_) writer.WriteString(option);
+  WriteOrRefuse(writer, [&] {
+    writer.WriteCount(options_.size());
+    for (const std::string& option : options_) writer.WriteString(option);
+  });
 }
 
 bool IParameterValueEnum::ReadExtra(ValueByteReader& reader) {
-  std::uint32_t count = 0;
-  if (!reader.ReadUInt32(count)) return false;
-  // A count the remaining bytes cannot hold is refused before any option is made for it.
-  if (count > reader.Remaining() / kSmallestOptionBytes) return false;
-  options_.resize(count);
-  for (std::string& option : options_) {
-    if (!reader.ReadString(option)) return false;
-  }
-  return true;
+  // Out of memory for the options: refused.
+  return Guarded(false, [&] {
+    std::uint32_t count = 0;
+    if (!reader.ReadUInt32(count)) return false;
+    // A count the remaining bytes cannot hold is refused before any option is made for it.
+    if (count > reader.Remaining() / kSmallestOptionBytes) return false;
+    options_.resize(count);
+    for (std::string& option : options_) {
+      if (!reader.ReadString(option)) return false;
+    }
+    return true;
+  });
 }
 
 void IParameterValueEnum::SetOptions(const std::vector<std::string>& options) {
-  options_ = options;
+  // Copied aside first: options that cannot all be copied leave the old ones in place.
+  Guarded([&] {
+    std::vector<std::string> copy(options);
+    options_.swap(copy);
+  });
 }
 
 }  // namespace SabloDigitalDevice

@@ -12,7 +12,8 @@
 //
 // The virtual operations are declared in slot order, since the host calls them through its own
 // declaration of the same interface. Nothing is thrown out of them: a value that cannot be written
-// or read, for any reason, makes the operation return false.
+// or read, for any reason, makes the operation return false; a setter that cannot store (out of
+// memory) leaves the value as it was, and a getter that cannot copy returns the type's default.
 
 #include <cstdint>
 #include <string>
@@ -75,8 +76,8 @@ class IParameterValueTemplate : public IParameterValue {
   void SetAttribute3(bool set) override { attribute3_ = set; }
   bool GetAttribute3() const override { return attribute3_; }
 
-  virtual void SetValue(const T& value) { value_ = value; }      // 11
-  virtual T GetValue() const { return value_; }                  // 12
+  virtual void SetValue(const T& value);                         // 11
+  virtual T GetValue() const;                                    // 12
   // Appends the class's extra data; there is none here.
   virtual void WriteExtra(ValueByteWriter& writer) const;        // 13
   // Reads the class's extra data; there is none here.

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "plugin/frame/call_barrier.h"
+
 namespace Torva {
 
 using namespace SabloDigitalDevice;
@@ -96,6 +98,10 @@ VTorvaGenericPlateDefinition::VTorvaGenericPlateDefinition(const VPlateModel& pl
       dimensionY(plateModel.dimensionY) {}
 
 void VTorvaGenericPlateDefinition::Declare(IDefinitionRegistry* registry, bool includeBlink) {
+  Barrier([&] { DeclareTo(registry, includeBlink); }, Unreported);
+}
+
+void VTorvaGenericPlateDefinition::DeclareTo(IDefinitionRegistry* registry, bool includeBlink) {
   if (registry == nullptr) return;
   HostResult* result = nullptr;
   registry->DeclareDevice(&result, maker.c_str(), model.c_str(), version.c_str(),

@@ -48,7 +48,8 @@ class VTorvaGenericPlateDefinition : public IDeviceDefinition, public VGenericPl
 
   // Declares the device, its status, outputs, dimensions, parameters and sync input, in the order
   // the host expects; the blink action only when includeBlink is set. Every result the registry
-  // hands back is released and otherwise ignored. A null registry declares nothing.
+  // hands back is released and otherwise ignored. A null registry declares nothing. A declaration
+  // that fails midway (out of memory) ends there; the definition has no log to report it to.
   void Declare(IDefinitionRegistry* registry, bool includeBlink) override;
 
   std::string description;
@@ -61,6 +62,9 @@ class VTorvaGenericPlateDefinition : public IDeviceDefinition, public VGenericPl
 
  protected:
   explicit VTorvaGenericPlateDefinition(const VPlateModel& plateModel);
+
+ private:
+  void DeclareTo(IDefinitionRegistry* registry, bool includeBlink);
 };
 
 class VTorva_TypeA_PlateDefinition final : public VTorvaGenericPlateDefinition {

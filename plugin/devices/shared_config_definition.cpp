@@ -1,5 +1,7 @@
 #include "plugin/devices/shared_config_definition.h"
 
+#include "plugin/frame/call_barrier.h"
+
 namespace Torva {
 
 using namespace SabloDigitalDevice;
@@ -24,6 +26,10 @@ VSharedConfigDefinition::VSharedConfigDefinition()
       description(kDescription) {}
 
 void VSharedConfigDefinition::Declare(IDefinitionRegistry* registry, bool /*includeBlink*/) {
+  Barrier([&] { DeclareTo(registry); }, Unreported);
+}
+
+void VSharedConfigDefinition::DeclareTo(IDefinitionRegistry* registry) {
   if (registry == nullptr) return;
   HostResult* result = nullptr;
   registry->DeclareDevice(&result, maker.c_str(), name.c_str(), version.c_str(),

@@ -23,13 +23,17 @@ class VSharedConfigDefinition : public IDeviceDefinition, public VSharedConfigPa
 
   // Declares the device and its parameters. includeBlink is ignored: there is nothing to blink.
   // Every result the registry hands back is released and otherwise ignored. A null registry
-  // declares nothing.
+  // declares nothing. A declaration that fails midway (out of memory) ends there; the definition
+  // has no log to report it to.
   void Declare(IDefinitionRegistry* registry, bool includeBlink) override;
 
   std::string maker;
   std::string name;
   std::string version;
   std::string description;
+
+ private:
+  void DeclareTo(IDefinitionRegistry* registry);
 };
 
 }  // namespace Torva

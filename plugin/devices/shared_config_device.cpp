@@ -35,6 +35,10 @@ VSharedConfigDevice::VSharedConfigDevice(SabloDigitalDevice::IHostServices* host
 VSharedConfigDevice::~VSharedConfigDevice() = default;
 
 void VSharedConfigDevice::Attach(SabloDigitalDevice::IDeviceHost* deviceHost) {
+  RunLogged(services, "Shared configuration device Attach", [&] { AttachTo(deviceHost); });
+}
+
+void VSharedConfigDevice::AttachTo(SabloDigitalDevice::IDeviceHost* deviceHost) {
   Lock lock(mutex);
   needsPrepare = true;
   host = deviceHost;
@@ -152,6 +156,11 @@ double VSharedConfigDevice::RequestedThreshold() {
 
 bool VSharedConfigDevice::PrepareCapture(SabloDigitalDevice::CaptureHandle,
                                          SabloDigitalDevice::ICaptureSetup*) {
+  return RunLogged(services, "Shared configuration device PrepareCapture", false,
+                   [&] { return Prepare(); });
+}
+
+bool VSharedConfigDevice::Prepare() {
   Lock lock(mutex);
   startTime = 0.0;
   needsPrepare = false;
@@ -195,6 +204,10 @@ bool VSharedConfigDevice::PrepareCapture(SabloDigitalDevice::CaptureHandle,
 }
 
 void VSharedConfigDevice::SetStartTime(double time) {
+  RunLogged(services, "Shared configuration device SetStartTime", [&] { StoreStartTime(time); });
+}
+
+void VSharedConfigDevice::StoreStartTime(double time) {
   Lock lock(mutex);
   if (syncMode != kSoftwareTrigger) return;
   startTimeSet = true;
@@ -202,12 +215,21 @@ void VSharedConfigDevice::SetStartTime(double time) {
 }
 
 void VSharedConfigDevice::OnCaptureStopped() {
+  RunLogged(services, "Shared configuration device OnCaptureStopped", [&] { StopCapture(); });
+}
+
+void VSharedConfigDevice::StopCapture() {
   Lock lock(mutex);
   wasRunning = false;
   SetState(kStopped);
 }
 
 void VSharedConfigDevice::GetStatus(std::int32_t* stateOut, bool* needsPrepareOut) {
+  RunLogged(services, "Shared configuration device GetStatus",
+            [&] { ReportStatus(stateOut, needsPrepareOut); });
+}
+
+void VSharedConfigDevice::ReportStatus(std::int32_t* stateOut, bool* needsPrepareOut) const {
   Lock lock(mutex);
   if (stateOut != nullptr) *stateOut = state;
   if (needsPrepareOut != nullptr) *needsPrepareOut = needsPrepare;
@@ -232,6 +254,11 @@ void VSharedConfigDevice::OnRunningChanged(bool running) {
 }
 
 void VSharedConfigDevice::OnParametersChanged() {
+  RunLogged(services, "Shared configuration device OnParametersChanged",
+            [&] { TakeParameterChanges(); });
+}
+
+void VSharedConfigDevice::TakeParameterChanges() {
   Lock lock(mutex);
   if (host == nullptr) return;
   const std::vector<ParameterId> changed = TakeChangedParameters(host, changeKey);

@@ -43,7 +43,7 @@ class VSharedConfigDevice final : public SabloDigitalDevice::IDevice {
   void OnParametersChanged() override;
   bool PrepareCapture(SabloDigitalDevice::CaptureHandle handle,
                       SabloDigitalDevice::ICaptureSetup* setup) override;
-  void IgnoredNotification() override {}
+  void IgnoredNotification() noexcept override {}
   void SetStartTime(double time) override;
   void OnCaptureStopped() override;
   void GetStatus(std::int32_t* state, bool* needsPrepare) override;
@@ -63,6 +63,14 @@ class VSharedConfigDevice final : public SabloDigitalDevice::IDevice {
  private:
   using Lock = boost::lock_guard<boost::mutex>;
   using Key = std::pair<std::string, std::string>;
+
+  // The host's operations, which the overrides run behind the barrier (call_barrier.h).
+  void AttachTo(SabloDigitalDevice::IDeviceHost* host);
+  void TakeParameterChanges();
+  bool Prepare();
+  void StoreStartTime(double time);
+  void StopCapture();
+  void ReportStatus(std::int32_t* state, bool* needsPrepare) const;
 
   void SetState(std::int32_t value);
   void Instantiate(VTorvaHelixDevice& device, const std::string& platformModel);

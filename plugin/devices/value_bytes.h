@@ -27,6 +27,8 @@ class ValueByteWriter {
   void WriteCount(std::size_t count);
   // The text's length (as WriteCount), then its bytes.
   void WriteString(const std::string& text);
+  // Marks a field as not written (one that ran out of memory): the writer is invalid from now on.
+  void RefuseField() { fieldRefused_ = true; }
 
   // False when a field could not be written or the whole form is longer than a 4-byte length can
   // state (a byte form is handed over with a 4-byte length).

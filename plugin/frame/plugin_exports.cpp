@@ -49,7 +49,8 @@ bool Initialise(SabloDigitalDevice::IHostServices* services) {
     PluginState& plugin = Plugin();
     if (plugin.service) {
       // The host holds pointers to the existing devices: replacing them would free them under it.
-      LogFormatted(plugin.services, kSeverityWarning,
+      // The warning goes to the services just handed over: that is the log the caller reads.
+      LogFormatted(services, kSeverityWarning,
                    "Initialise called again: the plugin keeps running as it was");
       done = true;
       return;

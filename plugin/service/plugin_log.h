@@ -5,9 +5,10 @@
 // escapes, and neither does anything the host's log throws.
 
 #include <boost/format.hpp>
-#include <exception>
 #include <string>
+#include <utility>
 
+#include "plugin/frame/call_barrier.h"
 #include "plugin/frame/host_interface.h"
 
 namespace Torva {
@@ -43,18 +44,34 @@ void LogFormatted(SabloDigitalDevice::IHostServices* services, int severity,
   }
 }
 
+namespace detail {
+// What the barrier reports a failure of `what` to: an error in the host's log.
+struct FailureLog {
+  SabloDigitalDevice::IHostServices* services;
+  const char* what;
+  void operator()(const char* reason) const noexcept {
+    if (reason != nullptr)
+      LogFormatted(services, kSeverityError, "%s failed: %s", what, reason);
+    else
+      LogFormatted(services, kSeverityError, "%s failed", what);
+  }
+};
+}  // namespace detail
+
 // Runs `call`; anything it throws is logged as an error naming `what` ("The data pump", ...) and
 // goes no further, so a failure on a worker thread never ends the process.
 template <typename Call>
 void RunLogged(SabloDigitalDevice::IHostServices* services, const char* what,
                Call&& call) noexcept {
-  try {
-    call();
-  } catch (const std::exception& error) {
-    LogFormatted(services, kSeverityError, "%s failed: %s", what, error.what());
-  } catch (...) {
-    LogFormatted(services, kSeverityError, "%s failed", what);
-  }
+  SabloDigitalDevice::Barrier(std::forward<Call>(call), detail::FailureLog{services, what});
+}
+
+// The same for a call that answers: what `call` returns, or `fallback` when it throws.
+template <typename Result, typename Call>
+Result RunLogged(SabloDigitalDevice::IHostServices* services, const char* what, Result fallback,
+                 Call&& call) noexcept {
+  return SabloDigitalDevice::Barrier(std::move(fallback), std::forward<Call>(call),
+                                     detail::FailureLog{services, what});
 }
 
 }  // namespace Torva

@@ -16,7 +16,7 @@ using testing::WaitUntil;
 constexpr int kPlates = 2;
 constexpr int kWarmUpFrames = 10;
 constexpr int kFramesAfterFault = 30;
-constexpr std::chrono::seconds kCollectLimit{10};
+constexpr std::chrono::seconds kCollectLimit{30};
 // Long enough that a test waiting for it would time out: the first packet of a run leaves this
 // late, so a read waits for data that does not come.
 constexpr std::chrono::seconds kFirstPacketNeverComes{60};
@@ -66,7 +66,7 @@ TEST_F(UsbfsFaults, TheStopsAbortEndsAPendingReadWithoutWaitingForData) {
   ASSERT_EQ(Initialise(), kAmplifiersReady);
   StartStreaming();
   ASSERT_TRUE(WaitUntil([&] { return testbed_->Amplifier(0).Streaming(); }));
-  ASSERT_TRUE(testbed_->Node(0).WaitForPendingBulkReads(1, std::chrono::seconds(5)));
+  ASSERT_TRUE(testbed_->Node(0).WaitForPendingBulkReads(1, std::chrono::seconds(30)));
   const long long discardedBefore = testbed_->Node(0).Statistics().urbsDiscarded;
 
   fmBroadcastStop();

@@ -15,7 +15,7 @@ using testing::WaitUntil;
 
 constexpr int kPlates = 2;
 constexpr int kFrames = 60;  // about a second at 1000 samples/s
-constexpr std::chrono::seconds kCollectLimit{10};
+constexpr std::chrono::seconds kCollectLimit{30};
 
 using UsbfsLibrary = ShippedLibraryOnUsbfs;
 

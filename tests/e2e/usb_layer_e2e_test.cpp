@@ -23,7 +23,7 @@ constexpr std::int32_t kPlateType = 100;
 constexpr std::uint32_t kShortTimeoutMs = 300;
 // What a loaded machine may add to a time-out before the request ends.
 constexpr std::chrono::milliseconds kLateness{1500};
-constexpr std::chrono::seconds kPendingLimit{5};
+constexpr std::chrono::seconds kPendingLimit{30};
 constexpr std::chrono::seconds kPromptly{2};
 constexpr std::size_t kStatusBytes = 2;
 constexpr std::size_t kPacketBytes = 512;

@@ -13,7 +13,7 @@ TEST(WindowTarget, ReceivesPostedMessagesInOrder) {
   ASSERT_TRUE(PostWindowMessage(window, 1132, 3, 0));
   ASSERT_TRUE(PostWindowMessage(window, 1132, 4, 0));
   Message message;
-  ASSERT_TRUE(GetWindowMessage(window, message, std::chrono::seconds(1)));
+  ASSERT_TRUE(GetWindowMessage(window, message, std::chrono::seconds(30)));
   EXPECT_EQ(message.message, 1132u);
   EXPECT_EQ(message.wParam, 3u);
   ASSERT_TRUE(PeekWindowMessage(window, message));

@@ -86,7 +86,7 @@ TEST(WorkerThread, MessagesPostedWhileSuspendedAreHandledAfterResume) {
   EXPECT_FALSE(seen.initialised.load());
   worker->Resume();
   ASSERT_TRUE(PostThreadMessage(id, kQuitMessage, 3, 0));
-  ASSERT_TRUE(handle->WaitForEnd(std::chrono::seconds(5)));
+  ASSERT_TRUE(handle->WaitForEnd(std::chrono::seconds(30)));
   EXPECT_EQ(seen.handled, (std::vector<WParam>{0, 1, 2, 3, 4}));
 }
 
@@ -94,7 +94,7 @@ TEST(WorkerThread, QuitEndsTheThreadDeletesTheObjectAndSignalsTheHandle) {
   Observations seen;
   Started started = Start(seen, 1);
   ASSERT_TRUE(PostThreadMessage(started.id, kQuitMessage, 16, 0));
-  ASSERT_TRUE(started.handle->WaitForEnd(std::chrono::seconds(5)));
+  ASSERT_TRUE(started.handle->WaitForEnd(std::chrono::seconds(30)));
   EXPECT_TRUE(seen.exited.load());
   EXPECT_TRUE(seen.destroyed.load());
   EXPECT_EQ(started.handle->ExitCode(), 16);
@@ -109,7 +109,7 @@ TEST(WorkerThread, PreTranslateCanConsumeAndUnmappedMessagesAreIgnored) {
   PostThreadMessage(started.id, kUnmapped, 2, 0);
   PostThreadMessage(started.id, kRecord, 3, 0);
   PostThreadMessage(started.id, kQuitMessage, 0, 0);
-  ASSERT_TRUE(started.handle->WaitForEnd(std::chrono::seconds(5)));
+  ASSERT_TRUE(started.handle->WaitForEnd(std::chrono::seconds(30)));
   EXPECT_EQ(seen.handled, (std::vector<WParam>{3}));
 }
 
@@ -126,7 +126,7 @@ TEST(WorkerThread, IdleStepsCountUpAndRestartAfterAMessage) {
     return seen.idleCounts.size() >= 6;
   }));
   PostThreadMessage(started.id, kQuitMessage, 0, 0);
-  ASSERT_TRUE(started.handle->WaitForEnd(std::chrono::seconds(5)));
+  ASSERT_TRUE(started.handle->WaitForEnd(std::chrono::seconds(30)));
   EXPECT_EQ(seen.idleCounts, (std::vector<long>{0, 1, 2, 0, 1, 2}));
   EXPECT_TRUE(seen.handled.empty());
 }
@@ -150,7 +150,7 @@ TEST(WorkerThread, AWorkerWithoutIdleWorkWaitsWithoutUsingTheProcessor) {
   EXPECT_LT(used, 0.1);
   PostThreadMessage(started.id, kRecord, 1, 0);
   PostThreadMessage(started.id, kQuitMessage, 0, 0);
-  ASSERT_TRUE(started.handle->WaitForEnd(std::chrono::seconds(5)));
+  ASSERT_TRUE(started.handle->WaitForEnd(std::chrono::seconds(30)));
   EXPECT_EQ(seen.handled, (std::vector<WParam>{1}));
 }
 

@@ -41,7 +41,7 @@ class Acquisition : public EmulatedLibrary {
   // Starts streaming to this thread's queue and collects `frames` frames (copied).
   std::vector<std::vector<float>> Collect(int frames) {
     std::vector<std::vector<float>> collected;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (static_cast<int>(collected.size()) < frames &&
            std::chrono::steady_clock::now() < deadline) {
       platform::Message message;
@@ -159,7 +159,7 @@ TEST_F(Acquisition, AWindowTargetReceivesDataReadyWindowMessages) {
   fmDLLPostWindowMessages(window);
   fmBroadcastStart();
   platform::Message message;
-  ASSERT_TRUE(platform::GetWindowMessage(window, message, std::chrono::seconds(5)));
+  ASSERT_TRUE(platform::GetWindowMessage(window, message, std::chrono::seconds(30)));
   EXPECT_EQ(message.message, static_cast<std::uint32_t>(TORVA_MSG_DATA_READY_WINDOW));
   float* frame = nullptr;
   EXPECT_GE(fmDLLTransferFloatData(&frame), 1);

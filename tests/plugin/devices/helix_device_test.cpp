@@ -7,12 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "host/host_result.h"
 #include "plugin/devices/model_choice.h"
+#include "plugin/devices/shared_config_device.h"
+#include "tests/plugin/devices/allocation_probe.h"
 #include "tests/plugin/devices/recording_host.h"
 #include "host/host_services.h"
 #include "tests/support/fake_sleep_clock.h"
@@ -45,6 +48,16 @@ std::vector<float> Frame(float counter) {
     }
   return frame;
 }
+
+// A host clock so fast that 1.5 sample periods do not fit the sync time-out's 32 bits.
+class FastClockServices final : public SabloDigitalDevice::IHostServices {
+ public:
+  static constexpr std::uint64_t kClockRate = std::uint64_t{1} << 42;
+  void Log(const char*, int) override {}
+  std::uint64_t ClockRate() override { return kClockRate; }
+  void Reserved2() override {}
+  double CurrentTime() override { return 0.0; }
+};
 
 class HelixDevice : public ::testing::Test {
  protected:
@@ -92,6 +105,16 @@ TEST_F(HelixDevice, PreparesACaptureOnlyWhenConnectedAndWithARate) {
   EXPECT_FALSE(device.PrepareCapture(nullptr, &setup_));
 }
 
+TEST_F(HelixDevice, ASyncTimeOutBeyond32BitsIsTheLongestThereIs) {
+  FastClockServices fastClock;
+  VTorvaHelixDevice device(&fastClock, Info(), PlateDefinitionForChoice(PlateChoice::kGeneric), 1000, nullptr);
+  device.Attach(&host_);
+  device.SetSyncMode(1);
+  ASSERT_TRUE(device.PrepareCapture(nullptr, &setup_));
+  EXPECT_EQ(setup_.ticks, FastClockServices::kClockRate / 1000);  // x 1.5 is about 6.6e9
+  EXPECT_EQ(setup_.timeout, std::numeric_limits<std::uint32_t>::max());
+}
+
 TEST_F(HelixDevice, FramesCountFromTheStartCounterAndARestartAdds2To24) {
   VTorvaHelixDevice device(&services_, Info(), PlateDefinitionForChoice(PlateChoice::kGeneric), 1000, nullptr);
   device.Attach(&host_);
@@ -126,6 +149,24 @@ TEST_F(HelixDevice, TheBlinkActionBlinksOncePerChangeAndNeverAPlateThatIsGone) {
   device.SetConnected(false);
   device.OnParametersChanged();
   EXPECT_TRUE(services_.Logged("Device TA601201P048311 is not connected: blink ignored", 2));
+}
+
+// Both devices size the list of changed parameters by the host's count: one the memory cannot hold
+// is an error in the log, and nothing leaves the host's call.
+TEST_F(HelixDevice, AChangeCountTooLargeToHoldIsLoggedAsAnErrorAndNotThrown) {
+  VTorvaHelixDevice plate(&services_, Info(), PlateDefinitionForChoice(PlateChoice::kGeneric), 1000, nullptr);
+  VSharedConfigDevice shared(&services_, nullptr);
+  plate.Attach(&host_);
+  shared.Attach(&host_);
+  host_.reportedCount = 0xFFFFFFFF;
+  {
+    const SabloDigitalDevice::AllocationProbe probe(1 << 20);
+    EXPECT_NO_THROW(plate.OnParametersChanged());
+    EXPECT_NO_THROW(shared.OnParametersChanged());
+  }
+  EXPECT_TRUE(services_.Logged("Plate device OnParametersChanged failed: std::bad_alloc", 3));
+  EXPECT_TRUE(services_.Logged(
+      "Shared configuration device OnParametersChanged failed: std::bad_alloc", 3));
 }
 
 }  // namespace

@@ -157,6 +157,28 @@ TEST(ParameterValueBytes, AnAssignmentThatRunsOutInTheAttributesKeepsTheValueRea
   EXPECT_TRUE(text.GetAttribute1());
 }
 
+TEST(ParameterValueBytes, OperationsThatCannotAllocateAnswerSafelyInsteadOfThrowing) {
+  constexpr std::size_t kLargestAllowed = 1 << 20;
+  const std::string large(2 * kLargestAllowed, 'x');
+  const std::vector<std::string> largeOptions{large};
+  IParameterValueString text;
+  text.SetValue(large);
+  IParameterValueEnum choice;
+  choice.SetValue("On");
+  choice.SetOptions(largeOptions);
+  RawByteValue received;
+  const AllocationProbe probe(kLargestAllowed);
+  EXPECT_EQ(text.GetValue(), "");  // the text cannot be copied out
+  choice.SetValue(large);
+  EXPECT_EQ(choice.GetValue(), "On");  // nor in
+  // An option that does not fit leaves nothing of the byte form to hand over.
+  EXPECT_FALSE(choice.CopyTo(received));
+  EXPECT_TRUE(received.bytes.empty());
+  choice.SetOptions({"Off"});
+  choice.SetOptions(largeOptions);
+  EXPECT_EQ(choice.GetOptions(), std::vector<std::string>{"Off"});
+}
+
 TEST(ParameterValueEquals, ComparesEveryFieldOfTheClass) {
   IParameterValueDouble threshold;
   threshold.SetValue(20.0);

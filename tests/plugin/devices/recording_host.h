@@ -25,8 +25,8 @@ using SabloDigitalDevice::IParameterValueDouble;
 using SabloDigitalDevice::IParameterValueEnum;
 using SabloDigitalDevice::IParameterValueString;
 
-// Records what the device tells the host; the changed identifiers and the count it writes are
-// the test's to set.
+// Records what the device tells the host; the changed identifiers and the counts it reports and
+// writes are the test's to set.
 class RecordingHost final : public SabloDigitalDevice::IDeviceHost {
  public:
   void GetParameter(HostResult** result, IParameterValue* value, const char* name,
@@ -61,7 +61,9 @@ class RecordingHost final : public SabloDigitalDevice::IDeviceHost {
     if (value->CopyTo(flag)) bools[name] = flag.GetValue();
     *result = torva::host::CountedResult::Make("noted");  // the device must release it
   }
-  std::uint32_t ChangedParameterCount() override { return static_cast<std::uint32_t>(changed.size()); }
+  std::uint32_t ChangedParameterCount() override {
+    return reportedCount ? reportedCount : static_cast<std::uint32_t>(changed.size());
+  }
   void GetChangedParameters(HostResult** result, std::uint32_t*, ParameterId* ids,
                             std::uint32_t* count) override {
     for (std::size_t i = 0; i < changed.size(); ++i) ids[i] = changed[i];
@@ -88,6 +90,7 @@ class RecordingHost final : public SabloDigitalDevice::IDeviceHost {
   std::map<std::string, bool> bools;
   std::vector<ParameterId> changed;
   std::uint32_t writtenCount = 0;
+  std::uint32_t reportedCount = 0;  // nonzero: what ChangedParameterCount says instead of the size
   std::vector<std::int64_t> frames;
   bool keepFrames = true;  // false: only count, allocating nothing
   int pushes = 0;
