@@ -33,6 +33,7 @@ RecordingOutcome Record(CaptureFrameSink& sink, CsvFrames& csv, CaptureSummary& 
       limits.waitForTrigger ? Milliseconds(limits.seconds) : limits.firstBlockLimit;
   while (!sink.FirstBlockTime() && Clock::now() < started + firstLimit) {
     TakeUntil(sink, csv, summary, started + firstLimit);
+    if (limits.outputFailed()) return {kExitOutputFailed, ""};
   }
   const auto first = sink.FirstBlockTime();
   if (!first) {
@@ -49,9 +50,10 @@ RecordingOutcome Record(CaptureFrameSink& sink, CsvFrames& csv, CaptureSummary& 
     if (now >= end) break;
     if (now - last >= stall) return {kExitStalled, StallMessage(limits.stallSeconds)};
     TakeUntil(sink, csv, summary, std::min(end, last + stall));
+    if (limits.outputFailed()) return {kExitOutputFailed, ""};
   }
   TakeUntil(sink, csv, summary, Clock::now());
-  return {kExitSuccess, ""};
+  return {limits.outputFailed() ? kExitOutputFailed : kExitSuccess, ""};
 }
 
 }  // namespace torva::host

@@ -75,7 +75,7 @@ void BroadcastZero(DeviceInstance& shared) {
 
 }  // namespace
 
-int RunCapture(const CaptureOptions& options, HostLog& log, std::ostream& csv) {
+int RunCapture(const CaptureOptions& options, HostLog& log, OutputFile& csv) {
   CaptureFrameSink sink;
   const std::unique_ptr<PluginSession> session = StartSession(options.common, log, sink);
   if (!session) return kExitUsageOrLoading;
@@ -125,7 +125,7 @@ int RunCapture(const CaptureOptions& options, HostLog& log, std::ostream& csv) {
     return kExitDetectionFailed;
   }
   const double rate = static_cast<double>(HostServices::kClockRate) / static_cast<double>(ticks);
-  CsvFrames frames(csv, columns, rate);
+  CsvFrames frames(csv.Stream(), columns, rate);
   frames.WriteHeading({session->PluginPath(), options.rate, rate, ticks, HostServices::kClockRate});
   CaptureSummary summary(names);
 
@@ -145,9 +145,10 @@ int RunCapture(const CaptureOptions& options, HostLog& log, std::ostream& csv) {
     }
   }
   if (status == kExitSuccess) {
-    const RecordingOutcome outcome =
-        Record(sink, frames, summary,
-               {options.seconds, options.stallSeconds, options.sync == SyncChoice::kHardware});
+    RecordingLimits limits{options.seconds, options.stallSeconds,
+                           options.sync == SyncChoice::kHardware};
+    limits.outputFailed = [&] { return csv.Failure() || log.FileFailure(); };
+    const RecordingOutcome outcome = Record(sink, frames, summary, limits);
     if (!outcome.message.empty()) Say(outcome.message);
     status = outcome.status;
   }
@@ -156,8 +157,14 @@ int RunCapture(const CaptureOptions& options, HostLog& log, std::ostream& csv) {
   shared.Device().OnCaptureStopped();
   for (DeviceInstance* plate : detection.plates) plate->Device().OnCaptureStopped();
   frames.Finish();
-  if (!options.plotPath.empty()) {
-    csv.flush();
+  // A capture that recorded no frame leaves an earlier file of the output's name as it was.
+  const bool kept = (frames.RowsWritten() > 0 || options.outputPath.empty()) && csv.Keep();
+  if (csv.Failure()) {
+    Say(*csv.Failure());
+    status = kExitOutputFailed;
+  }
+  if (log.FileFailure()) status = kExitOutputFailed;  // said once the log is closed
+  if (kept && !options.plotPath.empty()) {
     const PlotOutcome plot = DrawCapturePlot(options.outputPath, options.plotPath, names);
     if (!plot.drawn) Say(plot.message);
   }

@@ -8,15 +8,16 @@
 //
 // Threads: the main thread runs it; the plugin pushes from its worker thread into the frame sink.
 
-#include <ostream>
-
 #include "host/host_log.h"
 #include "host/host_options.h"
+#include "host/output_file.h"
 
 namespace torva::host {
 
 // Runs the capture, writes the CSV to `csv` and the plate report and summary to standard error;
-// returns the exit status.
-int RunCapture(const CaptureOptions& options, HostLog& log, std::ostream& csv);
+// returns the exit status. The CSV is kept (put in place under its name) only when it holds a
+// frame; a write to it or to the log that fails ends the recording, says why, and gives
+// kExitOutputFailed, with the rows written before kept.
+int RunCapture(const CaptureOptions& options, HostLog& log, OutputFile& csv);
 
 }  // namespace torva::host

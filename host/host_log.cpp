@@ -45,10 +45,23 @@ std::string SeverityName(int severity) {
   }
 }
 
-bool HostLog::OpenFile(const std::string& path) {
+std::optional<std::string> HostLog::OpenFile(const std::string& path) {
+  std::string error;
+  auto file = OutputFile::Open(path, error, OutputFile::Placement::kInPlace);
+  if (!file) return error;
   std::lock_guard<std::mutex> lock(mutex_);
-  file_.open(path, std::ios::out | std::ios::trunc);
-  return file_.is_open();
+  file_ = std::move(file);
+  return std::nullopt;
+}
+
+std::optional<std::string> HostLog::FileFailure() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return file_ ? file_->Failure() : std::nullopt;
+}
+
+bool HostLog::CloseFile() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return !file_ || file_->Keep();
 }
 
 void HostLog::Write(const LogLine& line) {
@@ -57,7 +70,7 @@ void HostLog::Write(const LogLine& line) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (line.severity == kWarningSeverity) ++warnings_;
   if (line.severity >= kErrorSeverity) ++errors_;
-  if (file_.is_open()) file_ << TimeStamp() << ' ' << severity << ' ' << text << '\n' << std::flush;
+  if (file_) file_->Stream() << TimeStamp() << ' ' << severity << ' ' << text << '\n' << std::flush;
   if (line.severity != kTraceSeverity || verbose_) {
     std::fprintf(errorStream_, "[%s] %s\n", severity.c_str(), text.c_str());
   }

@@ -9,11 +9,13 @@
 // plugin is initialised and kept until the plugin has shut down.
 
 #include <cstdio>
-#include <fstream>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "host/host_services.h"
+#include "host/output_file.h"
 
 namespace torva::host {
 
@@ -30,9 +32,13 @@ class HostLog {
   // errorStream: where the echoed lines go (standard error in the program).
   HostLog(std::FILE* errorStream, bool verbose) : errorStream_(errorStream), verbose_(verbose) {}
 
-  // Opens (truncating) the log file; false when it cannot be created.
-  bool OpenFile(const std::string& path);
+  // Opens (truncating) the log file; nothing, or why it cannot be written.
+  std::optional<std::string> OpenFile(const std::string& path);
   void Write(const LogLine& line);
+  // Why writing the log file failed, once it has: the lines after are lost.
+  std::optional<std::string> FileFailure() const;
+  // Closes the log file; false (with FileFailure set) when any line of it was lost.
+  bool CloseFile();
 
   int Warnings() const;
   int Errors() const;
@@ -41,7 +47,7 @@ class HostLog {
   std::FILE* const errorStream_;
   const bool verbose_;
   mutable std::mutex mutex_;
-  std::ofstream file_;
+  std::unique_ptr<OutputFile> file_;
   int warnings_ = 0;
   int errors_ = 0;
 };

@@ -5,11 +5,13 @@
 //                      [--detect-timeout S] [--stall S]
 //   torva-host detect [common options]
 //   torva-host definitions [common options]
-// Exit status: 0 success, 1 usage or loading failure, 2 no plates, 3 detection failed, 4 stalled.
+// Exit status: 0 success, 1 usage, loading or output failure, 2 no plates, 3 detection failed,
+// 4 stalled.
+
+#include <signal.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,7 @@
 #include "host/host_log.h"
 #include "host/host_options.h"
 #include "host/host_reports.h"
+#include "host/output_file.h"
 
 namespace {
 
@@ -34,9 +37,17 @@ void PrintUsage(std::FILE* stream) {
 
 // The log, with its file opened when one was named; false (after saying so) when it cannot be.
 bool OpenLog(HostLog& log, const CommonOptions& options) {
-  if (options.logPath.empty() || log.OpenFile(options.logPath)) return true;
-  std::fprintf(stderr, "torva-host: cannot create the log file %s\n", options.logPath.c_str());
-  return false;
+  if (options.logPath.empty()) return true;
+  const auto error = log.OpenFile(options.logPath);
+  if (error) std::fprintf(stderr, "torva-host: %s\n", error->c_str());
+  return !error;
+}
+
+// Closes the log file after a run; a line it lost turns the run's status into an output failure.
+int CloseLog(HostLog& log, int status) {
+  if (log.CloseFile()) return status;
+  std::fprintf(stderr, "torva-host: %s\n", log.FileFailure()->c_str());
+  return kExitOutputFailed;
 }
 
 int Capture(const std::vector<std::string>& arguments) {
@@ -44,14 +55,13 @@ int Capture(const std::vector<std::string>& arguments) {
   if (const auto status = ParseCaptureOptions(arguments, options)) return *status;
   HostLog log(stderr, options.common.verbose);
   if (!OpenLog(log, options.common)) return kExitUsageOrLoading;
-  if (options.outputPath.empty()) return RunCapture(options, log, std::cout);
-  std::ofstream output(options.outputPath, std::ios::out | std::ios::trunc);
+  std::string error;
+  const std::unique_ptr<OutputFile> output = OutputFile::Open(options.outputPath, error);
   if (!output) {
-    std::fprintf(stderr, "torva-host: cannot create the output file %s\n",
-                 options.outputPath.c_str());
+    std::fprintf(stderr, "torva-host: %s\n", error.c_str());
     return kExitUsageOrLoading;
   }
-  return RunCapture(options, log, output);
+  return CloseLog(log, RunCapture(options, log, *output));
 }
 
 template <typename Run>
@@ -68,7 +78,8 @@ void PrintHelp() {
   std::printf("\n");
   Report("torva-host definitions [options]", {"--help"}, RunDefinitions);
   std::printf("\nexit status: 0 success; 1 wrong options, an output or log file that cannot be "
-              "created, or a plugin that cannot be loaded; 2 no plates detected; 3 the detection "
+              "created or written (a write that fails ends the capture, keeping the rows written "
+              "before), or a plugin that cannot be loaded; 2 no plates detected; 3 the detection "
               "failed or did not end within its limit; 4 the capture stalled or saw no hardware "
               "trigger.\n");
 }
@@ -79,12 +90,16 @@ int Report(const char* usage, const std::vector<std::string>& arguments, Run run
   if (const auto status = ParseCommonOptions(usage, arguments, options)) return *status;
   HostLog log(stderr, options.verbose);
   if (!OpenLog(log, options)) return kExitUsageOrLoading;
-  return run(options, log);
+  return CloseLog(log, run(options, log));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A reader of standard output that left, or a file-size limit, shows as a failed write (ending
+  // the capture cleanly), not as the end of the program.
+  ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGXFSZ, SIG_IGN);
   const std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + argc);
   if (words.empty()) {
     PrintUsage(stderr);

@@ -7,9 +7,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
-#include <optional>
 
 namespace torva::platform {
 namespace {
@@ -22,16 +19,6 @@ constexpr mode_t kPermissionBits = 07777;
 constexpr int kTemporaryNameAttempts = 100;
 
 std::atomic<unsigned> temporaryCounter{0};
-
-// The path that is really replaced: `path` itself, or the file a symbolic link there names.
-std::optional<std::string> Target(const std::string& path) {
-  struct stat link {};
-  if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) return path;
-  std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
-                                                       &std::free);
-  if (!resolved) return std::nullopt;
-  return std::string(resolved.get());
-}
 
 bool WriteAll(int fd, const std::string& bytes) {
   std::size_t done = 0;
@@ -86,23 +73,23 @@ void SyncDirectoryOf(const std::string& path) {
 }  // namespace
 
 bool ReplaceFile(const std::string& path, const std::string& bytes) {
-  const std::optional<std::string> target = Target(path);
-  if (!target) return false;
+  // lstat: a symbolic link is not a regular file and is refused. (Should one be put in its place
+  // after this check, the rename replaces the link itself, never the file it names.)
   struct stat old {};
-  const bool exists = ::stat(target->c_str(), &old) == 0;
+  const bool exists = ::lstat(path.c_str(), &old) == 0;
   if (!exists && errno != ENOENT) return false;
   if (exists && !S_ISREG(old.st_mode)) return false;
 
   std::string temporary;
-  const int fd = CreateTemporary(*target, temporary);
+  const int fd = CreateTemporary(path, temporary);
   if (fd < 0) return false;
   const bool filled = FillTemporary(fd, bytes, exists ? &old : nullptr);
   const bool closed = ::close(fd) == 0;
-  if (!filled || !closed || std::rename(temporary.c_str(), target->c_str()) != 0) {
+  if (!filled || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
     ::unlink(temporary.c_str());
     return false;
   }
-  SyncDirectoryOf(*target);
+  SyncDirectoryOf(path);
   return true;
 }
 

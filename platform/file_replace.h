@@ -10,8 +10,9 @@ namespace torva::platform {
 
 // Replaces (or creates) the file at `path` with `bytes`. A file that exists keeps its owner, group
 // and permission bits; a new one gets the permissions a plain create would give it (0666 less
-// the umask). A symbolic link is followed and the file it names is replaced. False when anything
-// fails, and also when `path` names something other than a regular file.
+// the umask). False when anything fails, and also when `path` names something other than a
+// regular file: a symbolic link is refused, never followed, so that whoever may write the folder
+// cannot make the caller (root, say) replace the file the link names.
 bool ReplaceFile(const std::string& path, const std::string& bytes);
 
 }  // namespace torva::platform

@@ -151,13 +151,33 @@ TEST_F(TorvaHost, AnAmplifierUnpluggedInMidCaptureEndsTheCaptureAsStalled) {
   EXPECT_GT(CheckCsv(Path("capture.csv")), 16);
 }
 
-TEST_F(TorvaHost, NoPlatesEndsWithStatusTwo) {
+// A run that records nothing leaves an earlier recording of the same name as it was.
+TEST_F(TorvaHost, NoPlatesEndsWithStatusTwoAndLeavesAnEarlierFileAlone) {
   ::setenv("TORVA_SIMULATE", "0", 1);
-  const CommandRun run = Run({"capture", "--seconds", "1"});
+  WriteFile(Path("capture.csv"), "an earlier recording\n");
+  const CommandRun run = Run({"capture", "--seconds", "1", "--output", Path("capture.csv")});
   ASSERT_TRUE(run.exit.finished);
   EXPECT_EQ(run.exit.status, 2) << run.err;
   EXPECT_NE(run.err.find("no plates detected"), std::string::npos) << run.err;
   EXPECT_EQ(run.out, "");
+  EXPECT_EQ(ReadFile(Path("capture.csv")), "an earlier recording\n");
+}
+
+// A disk that fills during the capture (here a file-size limit): the capture ends with status 1,
+// naming the file and the reason, the plugin is shut down and the summary printed, and the CSV
+// holds whole, contiguous rows up to where the disk ran out.
+TEST_F(TorvaHost, AFullDiskEndsTheCaptureWithStatusOneAndWholeRows) {
+  ::setenv("TORVA_SIMULATE", "2", 1);
+  const CommandRun run =
+      Run({"capture", "--seconds", "30", "--output", Path("capture.csv")},
+          {"/bin/sh", "-c", "ulimit -f 128 && exec \"$0\" \"$@\""});
+  ASSERT_TRUE(run.exit.finished);
+  EXPECT_EQ(run.exit.status, 1) << run.err;
+  EXPECT_NE(run.err.find("cannot write " + Path("capture.csv") + ": File too large"),
+            std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find(" warnings, "), std::string::npos) << run.err;
+  EXPECT_GE(CheckCsv(Path("capture.csv")), kSamplesPerPacket);
 }
 
 TEST_F(TorvaHost, APluginWithoutItsDriverLibraryIsRefusedNamingIt) {

@@ -76,6 +76,15 @@ DPKG_ROOT=$root sh -c "$postinst" postinst configure ||
 for directory in var/lib/torva/cfg var/lib/torva/calibration; do
   [ -d "$root/$directory" ] || fail "torva-tools' postinst did not make /$directory"
 done
+# Shared with the plugdev group, they carry the sticky bit, also when an earlier version made them.
+if getent group plugdev >/dev/null 2>&1; then
+  chmod 2775 "$root/var/lib/torva/cfg"
+  DPKG_ROOT=$root sh -c "$postinst" postinst configure || fail "torva-tools' postinst failed again"
+  for directory in var/lib/torva/cfg var/lib/torva/calibration; do
+    mode=$(stat -c %a "$root/$directory")
+    [ "$mode" = 3775 ] || fail "/$directory has mode $mode, not 3775"
+  done
+fi
 
 # Everything installed finds every library it needs inside the root.
 for file in "$root/usr/$bindir/torvactl" "$root/usr/$bindir/torva-host" \
