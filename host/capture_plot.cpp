@@ -19,11 +19,13 @@ constexpr int kCyOffset = 7;
 // gnuplot's exit status when the shell cannot find it.
 constexpr int kCommandNotFound = 127;
 
-// A text quoted for gnuplot's single-quoted strings.
+// A text quoted for gnuplot's single-quoted strings. A control character (a line break would end
+// the command and start another) becomes '?'.
 std::string Quoted(const std::string& text) {
   std::string quoted = "'";
   for (const char c : text) {
     if (c == '\'') quoted += "''";
+    else if (static_cast<unsigned char>(c) < 0x20 || c == '\x7f') quoted += '?';
     else quoted += c;
   }
   return quoted + "'";

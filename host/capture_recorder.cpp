@@ -4,6 +4,7 @@
 
 #include "host/command_start.h"
 #include "host/exit_status.h"
+#include "tools/signals/termination_request.h"
 
 namespace torva::host {
 
@@ -11,9 +12,11 @@ namespace {
 
 using Clock = CaptureFrameSink::Clock;
 
+// Takes the blocks that arrive until `until`, waiting no longer than the poll interval.
 void TakeUntil(CaptureFrameSink& sink, CsvFrames& csv, CaptureSummary& summary,
                Clock::time_point until) {
-  for (const FrameBlock& block : sink.Take(until)) {
+  for (const FrameBlock& block :
+       sink.Take(std::min(until, Clock::now() + tools::kTerminationPollInterval))) {
     csv.Add(block);
     summary.Add(block);
   }
@@ -33,7 +36,7 @@ RecordingOutcome Record(CaptureFrameSink& sink, CsvFrames& csv, CaptureSummary& 
       limits.waitForTrigger ? Milliseconds(limits.seconds) : limits.firstBlockLimit;
   while (!sink.FirstBlockTime() && Clock::now() < started + firstLimit) {
     TakeUntil(sink, csv, summary, started + firstLimit);
-    if (limits.outputFailed()) return {kExitOutputFailed, ""};
+    if (const auto status = limits.endNow()) return {*status, ""};
   }
   const auto first = sink.FirstBlockTime();
   if (!first) {
@@ -50,10 +53,10 @@ RecordingOutcome Record(CaptureFrameSink& sink, CsvFrames& csv, CaptureSummary& 
     if (now >= end) break;
     if (now - last >= stall) return {kExitStalled, StallMessage(limits.stallSeconds)};
     TakeUntil(sink, csv, summary, std::min(end, last + stall));
-    if (limits.outputFailed()) return {kExitOutputFailed, ""};
+    if (const auto status = limits.endNow()) return {*status, ""};
   }
   TakeUntil(sink, csv, summary, Clock::now());
-  return {limits.outputFailed() ? kExitOutputFailed : kExitSuccess, ""};
+  return {limits.endNow().value_or(kExitSuccess), ""};
 }
 
 }  // namespace torva::host

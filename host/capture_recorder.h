@@ -3,12 +3,13 @@
 // summary, for the requested seconds from the first block. It ends early as stalled when no block
 // came for the stall limit once blocks flowed, or none came within the first-block limit (in
 // hardware-trigger mode, the capture's length: the first block waits for the trigger); and at once
-// when an output has failed.
+// when its caller says so (an output failed, the program was asked to end).
 //
 // Threads: the main thread; the sink is fed by the plugin's threads.
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "host/capture_frame_sink.h"
@@ -25,12 +26,13 @@ struct RecordingLimits {
   double stallSeconds = 0;  // longest pause between blocks
   bool waitForTrigger = false;
   std::chrono::milliseconds firstBlockLimit = kFirstBlockLimit;
-  // True once an output can no longer be written: the recording ends there (its caller says why).
-  std::function<bool()> outputFailed = [] { return false; };
+  // Asked after every wait (at least every kTerminationPollInterval): the exit status to end the
+  // recording with at once, or nothing to go on. The caller says why.
+  std::function<std::optional<int>()> endNow = [] { return std::optional<int>(); };
 };
 
 struct RecordingOutcome {
-  int status = 0;       // an exit status: success, stalled or output failed
+  int status = 0;       // an exit status: success, stalled, or what endNow gave
   std::string message;  // why it ended early; empty on success
 };
 

@@ -16,6 +16,7 @@
 #include "host/plate_detection.h"
 #include "host/plugin_session.h"
 #include "plugin/devices/parameter_value.h"
+#include "tools/signals/termination_request.h"
 
 namespace torva::host {
 
@@ -147,8 +148,16 @@ int RunCapture(const CaptureOptions& options, HostLog& log, OutputFile& csv) {
   if (status == kExitSuccess) {
     RecordingLimits limits{options.seconds, options.stallSeconds,
                            options.sync == SyncChoice::kHardware};
-    limits.outputFailed = [&] { return csv.Failure() || log.FileFailure(); };
+    limits.endNow = [&]() -> std::optional<int> {
+      if (csv.Failure() || log.FileFailure()) return kExitOutputFailed;
+      if (const int signal = tools::TerminationSignal()) return tools::TerminationStatus(signal);
+      return std::nullopt;
+    };
     const RecordingOutcome outcome = Record(sink, frames, summary, limits);
+    if (const int signal = tools::TerminationSignal()) {
+      Say(std::string("interrupted by ") + tools::TerminationSignalName(signal) +
+          ": the capture ends here");
+    }
     if (!outcome.message.empty()) Say(outcome.message);
     status = outcome.status;
   }

@@ -4,6 +4,7 @@
 
 #include "host/exit_status.h"
 #include "host/plugin_loader.h"
+#include "tools/signals/termination_request.h"
 
 namespace torva::host {
 
@@ -53,6 +54,12 @@ int DetectionStatus(const Detection& detection, double limitSeconds) {
     case DetectionOutcome::kNoSharedDevice:
       Say("the plugin did not instantiate its shared-configuration device");
       return kExitDetectionFailed;
+    case DetectionOutcome::kInterrupted: {
+      const int signal = tools::TerminationSignal();
+      Say(std::string("interrupted by ") + tools::TerminationSignalName(signal) +
+          " during the detection");
+      return tools::TerminationStatus(signal);
+    }
   }
   return kExitDetectionFailed;
 }

@@ -54,6 +54,20 @@ std::optional<int> Parse(po::options_description& description,
   return std::nullopt;
 }
 
+// Refuses a text with a control character (a line break, say): the file names and the rate go
+// into gnuplot's command stream and the CSV's comment lines, where a line break would start a
+// command or a line of its own.
+std::optional<int> RefuseControlCharacters(const char* option, const std::string& text) {
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == '\x7f') {
+      std::fprintf(stderr, "torva-host: %s: a control character (a line break, a tab, ...) is "
+                   "not allowed\n", option);
+      return kExitUsageOrLoading;
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<int> ParseCaptureOptions(const std::vector<std::string>& arguments,
@@ -92,7 +106,9 @@ std::optional<int> ParseCaptureOptions(const std::vector<std::string>& arguments
     std::fprintf(stderr, "torva-host: --rate needs a value\n");
     return kExitUsageOrLoading;
   }
-  return std::nullopt;
+  if (auto status = RefuseControlCharacters("--rate", options.rate)) return status;
+  if (auto status = RefuseControlCharacters("--output", options.outputPath)) return status;
+  return RefuseControlCharacters("--plot", options.plotPath);
 }
 
 std::optional<int> ParseCommonOptions(const char* usage, const std::vector<std::string>& arguments,

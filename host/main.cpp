@@ -6,7 +6,7 @@
 //   torva-host detect [common options]
 //   torva-host definitions [common options]
 // Exit status: 0 success, 1 usage, loading or output failure, 2 no plates, 3 detection failed,
-// 4 stalled.
+// 4 stalled, 128 + N ended by signal N (SIGINT, SIGTERM).
 
 #include <signal.h>
 
@@ -21,6 +21,7 @@
 #include "host/host_options.h"
 #include "host/host_reports.h"
 #include "host/output_file.h"
+#include "tools/signals/termination_request.h"
 
 namespace {
 
@@ -81,7 +82,8 @@ void PrintHelp() {
               "created or written (a write that fails ends the capture, keeping the rows written "
               "before), or a plugin that cannot be loaded; 2 no plates detected; 3 the detection "
               "failed or did not end within its limit; 4 the capture stalled or saw no hardware "
-              "trigger.\n");
+              "trigger; 130 (SIGINT) or 143 (SIGTERM) the capture was ended by that signal, "
+              "keeping what it recorded (a second signal ends the program at once).\n");
 }
 
 template <typename Run>
@@ -100,6 +102,7 @@ int main(int argc, char** argv) {
   // the capture cleanly), not as the end of the program.
   ::signal(SIGPIPE, SIG_IGN);
   ::signal(SIGXFSZ, SIG_IGN);
+  torva::tools::InstallTerminationHandlers();
   const std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + argc);
   if (words.empty()) {
     PrintUsage(stderr);

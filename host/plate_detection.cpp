@@ -1,7 +1,10 @@
 #include "host/plate_detection.h"
 
+#include <algorithm>
+
 #include "plugin/devices/parameter_value.h"
 #include "plugin/frame/plugin_exports.h"
+#include "tools/signals/termination_request.h"
 
 namespace torva::host {
 
@@ -38,11 +41,17 @@ Detection DetectPlates(PluginSession& session, std::chrono::milliseconds limit) 
   // (the running state) may come before it.
   std::optional<bool> succeeded;
   while (!(succeeded = LoggedDetection(session.Services()))) {
+    if (tools::TerminationSignal() != 0) {
+      detection.outcome = DetectionOutcome::kInterrupted;
+      return detection;
+    }
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || !detection.shared->Host().WaitForStatusChange(left)) {
+    if (left.count() <= 0) {
       if (!(succeeded = LoggedDetection(session.Services()))) return detection;
+      break;
     }
+    detection.shared->Host().WaitForStatusChange(std::min(left, tools::kTerminationPollInterval));
   }
   // The outcome is logged first, then the plates are instantiated, all under the shared device's
   // lock, which its GetStatus takes too: once GetStatus returns, the detection has ended.

@@ -21,6 +21,7 @@ enum class DetectionOutcome {
   kFailed,          // the plugin logged an unsuccessful detection
   kTimedOut,        // no end of detection within the limit
   kNoSharedDevice,  // the host holds no shared-configuration instance
+  kInterrupted,     // the program was asked to end (SIGINT, SIGTERM) while it waited
 };
 
 struct Detection {

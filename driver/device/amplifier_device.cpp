@@ -61,8 +61,10 @@ bool CUSBDevice::OpenAmplifier(int ordinal) {
   for (int i = 0; i < count; ++i) {
     if (!device->OpenDevice(i)) continue;
     if (!IsAmplifier(device->VendorId(), device->ProductId())) continue;
-    device->SelectAltSetting(0);
+    // Only the amplifier this thread takes is set up: selecting a setting claims the interface,
+    // which the threads of the amplifiers before it already hold.
     if (match++ != ordinal) continue;
+    device->SelectAltSetting(0);
     matchedProductId_ = device->ProductId();
     Lock lock(lock_);
     usb_ = std::move(device);

@@ -2,6 +2,7 @@
 // plates (TORVA_SIMULATE) into CSV; it refuses what it cannot use with the statuses it documents.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -11,8 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/child_process.h"
 #include "tests/e2e/command_run.h"
 #include "tests/support/scratch_directory.h"
+#include "tests/support/wait_until.h"
 
 namespace torva::e2e {
 namespace {
@@ -180,6 +183,35 @@ TEST_F(TorvaHost, AFullDiskEndsTheCaptureWithStatusOneAndWholeRows) {
   EXPECT_GE(CheckCsv(Path("capture.csv")), kSamplesPerPacket);
 }
 
+// Ctrl-C in mid-capture, once rows are being written: the capture ends as if its time were up,
+// with status 130, the summary, the plugin shut down (its last log line) and whole rows kept.
+TEST_F(TorvaHost, SigintEndsTheCaptureCleanlyKeepingWhatWasRecorded) {
+  ::setenv("TORVA_SIMULATE", "2", 1);
+  ChildProcess child({kTorvaHost, "capture", "--seconds", "60", "--output", Path("capture.csv"),
+                      "--log", Path("plugin.log")},
+                     Path("stdout"), Path("stderr"));
+  ASSERT_TRUE(child.Started());
+  const auto rowsWritten = [&] {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(directory_)) {
+      if (entry.path().filename().string().rfind("capture.csv.partial-", 0) != 0) continue;
+      const auto size = std::filesystem::file_size(entry.path(), error);
+      return !error && size > 0;
+    }
+    return false;
+  };
+  ASSERT_TRUE(testing::WaitUntil(rowsWritten));
+  ASSERT_EQ(::kill(child.Pid(), SIGINT), 0);
+  const ChildExit exit = child.Wait(kCommandLimit);
+  const std::string err = ReadFile(Path("stderr"));
+  ASSERT_TRUE(exit.finished);
+  EXPECT_EQ(exit.status, 130) << err;
+  EXPECT_NE(err.find("interrupted by SIGINT"), std::string::npos) << err;
+  EXPECT_NE(err.find(" warnings, "), std::string::npos) << err;
+  EXPECT_NE(ReadFile(Path("plugin.log")).find("::fmDLLShutDown"), std::string::npos);
+  EXPECT_GE(CheckCsv(Path("capture.csv")), kSamplesPerPacket);
+}
+
 TEST_F(TorvaHost, APluginWithoutItsDriverLibraryIsRefusedNamingIt) {
   std::filesystem::create_directories(Path("alone"));
   std::filesystem::copy_file(kPluginPath, Path("alone/libTorvaplugin.so"));
@@ -213,6 +245,8 @@ TEST_F(TorvaHost, BadOptionsAreRefusedBeforeAnythingStarts) {
       {"capture", "--seconds", "-1"},
       {"capture", "--sync", "sometimes"},
       {"capture", "--output", Path("no/such/folder/out.csv")},
+      {"capture", "--output", Path("out.csv"), "--plot", Path("p.png\n!touch injected")},
+      {"capture", "--rate", "1000\n# a line of its own"},
       {"capture", "--no-such-option"},
       {"no-such-command"},
   };

@@ -23,6 +23,13 @@ TEST(CapturePlot, EachPlateIsDrawnFromItsOwnColumnsAndNamesAreQuoted) {
   EXPECT_TRUE(Contains(script, "using 2:(column(14) != 0 ? column(19) : NaN)"));
   EXPECT_TRUE(Contains(script, "set output '/tmp/out.png'"));
   EXPECT_TRUE(Contains(script, "'/tmp/a b.csv' every ::1"));  // the header row is skipped
+
+  // A line break in a name never ends the command it stands in (a line starting with '!' would
+  // run a shell command).
+  const std::string injected =
+      CapturePlotScript("a\n!touch x.csv", "b\r\n!touch y.png", {"P\n!touch z"});
+  EXPECT_FALSE(Contains(injected, "\n!"));
+  EXPECT_FALSE(Contains(injected, "\r"));
 }
 
 }  // namespace

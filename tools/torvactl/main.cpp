@@ -63,7 +63,9 @@ void PrintHelp() {
     std::cout << '\n';
     command.run({"--help"});
   }
-  std::printf("\nexit status: 0 success, 1 the command failed, 2 unusable arguments.\n");
+  std::printf("\nexit status: 0 success, 1 the command failed, 2 unusable arguments; stream: 130 "
+              "(SIGINT) or 143 (SIGTERM) ended by that signal, with every frame taken until then "
+              "written and summarised (a second signal ends it at once).\n");
 }
 
 }  // namespace

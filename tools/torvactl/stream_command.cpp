@@ -21,6 +21,7 @@
 #include "tools/torvactl/command_line.h"
 #include "tools/torvactl/csv_writer.h"
 #include "tools/torvactl/frame_gaps.h"
+#include "tools/signals/termination_request.h"
 #include "tools/torvactl/library_session.h"
 
 namespace po = boost::program_options;
@@ -198,6 +199,8 @@ int RunStream(const std::vector<std::string>& arguments) {
   StreamOptions options;
   if (const auto status = ParseOptions(arguments, options)) return *status;
 
+  // Ctrl-C or a termination signal ends the stream as if its time were up (a second one at once).
+  torva::tools::InstallTerminationHandlers();
   std::unique_ptr<CsvWriter> csv = CsvWriter::Open(options.output);
   if (!csv) {
     std::fprintf(stderr, "torvactl: cannot write %s\n", options.output.c_str());
@@ -240,7 +243,9 @@ int RunStream(const std::vector<std::string>& arguments) {
   FrameGaps gaps(kSamplesPerFrame, kRingFrames);
   auto nextProgress = begin;
   long long frames = 0;
-  for (auto now = begin; now < (frames > 0 ? end : firstFrameDeadline); now = Clock::now()) {
+  for (auto now = begin; now < (frames > 0 ? end : firstFrameDeadline) &&
+                         torva::tools::TerminationSignal() == 0;
+       now = Clock::now()) {
     const auto stopAt = frames > 0 ? end : firstFrameDeadline;
     torva::platform::WaitForMessage(std::min<Clock::duration>(stopAt - now, kProgressInterval));
     torva::platform::Message message;
@@ -259,8 +264,14 @@ int RunStream(const std::vector<std::string>& arguments) {
     }
   }
   fmBroadcastStop();
+  const int signal = torva::tools::TerminationSignal();
+  if (signal != 0) {
+    std::fprintf(stderr, "%storvactl: interrupted by %s: the stream ends here\n",
+                 terminal ? "\n" : "", torva::tools::TerminationSignalName(signal));
+  }
   if (frames == 0) {
     if (terminal) std::fprintf(stderr, "\n");
+    if (signal != 0) return torva::tools::TerminationStatus(signal);
     ReportNoFrame(Clock::now() - begin);
     return 1;
   }
@@ -273,7 +284,7 @@ int RunStream(const std::vector<std::string>& arguments) {
     std::fprintf(stderr, "torvactl: writing the CSV output failed\n");
     return 1;
   }
-  return 0;
+  return signal != 0 ? torva::tools::TerminationStatus(signal) : 0;
 }
 
 }  // namespace torvactl
