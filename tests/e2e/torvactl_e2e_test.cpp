@@ -131,6 +131,20 @@ TEST_F(UsbfsTorvactl, VerboseLogsTheBringUpSetupCheckAndStartAndQuietLogsNothing
   }
 }
 
+// An amplifier pulled out in mid-stream ends the stream with status 3, naming the amplifier and
+// counting what it never sent; the CSV keeps the frames before the loss.
+TEST_F(UsbfsTorvactl, AnAmplifierUnpluggedInMidStreamEndsItNamingTheAmplifier) {
+  const CommandRun run =
+      RunTorvactl({"stream", "--seconds", "20", "--output", Path("stream.csv")},
+                  {"--unplug", "1@3"});
+  ASSERT_TRUE(run.exit.finished);
+  EXPECT_EQ(run.exit.status, 3) << run.err;
+  EXPECT_NE(run.err.find("(serial " + kSerials[1] + ") was disconnected"), std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("samples never sent after the loss"), std::string::npos) << run.err;
+  EXPECT_GT(Lines(ReadFile(Path("stream.csv"))).size(), 1u + kSamplesPerFrame);
+}
+
 TEST_F(UsbfsTorvactl, StreamsTwoAmplifiersInAlignedContinuousFrames) {
   const std::string csv = Path("stream.csv");
   const CommandRun run = RunTorvactl({"stream", "--seconds", std::to_string(kStreamSeconds),

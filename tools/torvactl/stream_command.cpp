@@ -2,7 +2,9 @@
 //   torvactl stream [--seconds S] [--rate R] [--format 1|2] [--output FILE] [--zero]
 // Frames are taken on the library's data-ready message. A progress line goes to stderr (elapsed
 // time, frames, samples the amplifiers lost per plate, frames not taken in time) and a per-plate
-// summary ends the run. A run in which no frame arrives ends as soon as that is clear and fails.
+// summary ends the run. A run in which no frame arrives ends as soon as that is clear and fails;
+// an amplifier that leaves the bus ends the run at once, naming it (frames need every amplifier,
+// so none would come any more).
 
 #include <unistd.h>
 
@@ -22,6 +24,7 @@
 #include "tools/torvactl/csv_writer.h"
 #include "tools/torvactl/frame_gaps.h"
 #include "tools/signals/termination_request.h"
+#include "tools/torvactl/amplifier_loss.h"
 #include "tools/torvactl/library_session.h"
 
 namespace po = boost::program_options;
@@ -36,6 +39,8 @@ constexpr int kFz = 2;  // channel index of Fz
 constexpr const char* kChannelNames[kChannels] = {"Fx", "Fy", "Fz", "Mx", "My", "Mz"};
 constexpr const char* kChannelUnits[kChannels] = {"N", "N", "N", "N.m", "N.m", "N.m"};
 constexpr auto kProgressInterval = std::chrono::milliseconds(200);
+// The exit status of a stream that an amplifier's loss ended.
+constexpr int kExitAmplifierLost = 3;
 
 // Frames the library keeps for the caller before it overwrites the oldest one not yet taken.
 constexpr int kRingFrames = 625;
@@ -93,6 +98,23 @@ Clock::duration FirstFrameLimit(int requestedRate, int plates) {
   const double packetSeconds = static_cast<double>(kSamplesPerFrame) / slowest;
   return kStartMargin + std::chrono::duration_cast<Clock::duration>(
                             std::chrono::duration<double>(kFirstFramePackets * packetSeconds));
+}
+
+// The library's error record, "" while it holds none.
+std::string ErrorRecordText() {
+  char text[TORVA_ERROR_TEXT_BYTES] = {};
+  return fmDLLGetError(text) == 1 ? std::string(text) : std::string();
+}
+
+// The position of the amplifier with serial `serial`, -1 when none has it.
+int PositionOfAmplifier(const std::string& serial, int plates) {
+  for (int position = 0; position < plates; ++position) {
+    fmDLLSelectDeviceIndex(position);
+    char text[17] = {};
+    fmGetAmplifierSerialNumber(text);
+    if (serial == text) return position;
+  }
+  return -1;
 }
 
 std::vector<std::string> PlateSerials(int plates) {
@@ -231,6 +253,8 @@ int RunStream(const std::vector<std::string>& arguments) {
   fmDLLPostDataReadyMessages(1);
   fmDLLPostUserThreadMessages(static_cast<int>(torva::platform::CurrentThreadId()));
   if (options.zero) fmBroadcastZero();
+  const AmplifierLossWatch lossWatch(ErrorRecordText());
+  std::optional<std::string> lostAmplifier;
   fmBroadcastStart();
 
   const bool terminal = isatty(STDERR_FILENO) != 0;
@@ -257,13 +281,22 @@ int RunStream(const std::vector<std::string>& arguments) {
       WriteFrame(*csv, frame, plates, options.format, summary);
       ++frames;
     }
+    if ((lostAmplifier = lossWatch.Lost(ErrorRecordText()))) break;
     if (Clock::now() >= nextProgress) {
       PrintProgress(std::chrono::duration<double>(Clock::now() - begin).count(), frames, summary,
                     gaps, terminal);
       nextProgress += kProgressInterval * (terminal ? 1 : 5);
     }
   }
+  const auto stopped = Clock::now();
   fmBroadcastStop();
+  if (lostAmplifier) {
+    std::fprintf(stderr,
+                 "%storvactl: the amplifier at position %d (serial %s) was disconnected: the "
+                 "stream ends here\n",
+                 terminal ? "\n" : "", PositionOfAmplifier(*lostAmplifier, plates),
+                 lostAmplifier->c_str());
+  }
   const int signal = torva::tools::TerminationSignal();
   if (signal != 0) {
     std::fprintf(stderr, "%storvactl: interrupted by %s: the stream ends here\n",
@@ -272,6 +305,7 @@ int RunStream(const std::vector<std::string>& arguments) {
   if (frames == 0) {
     if (terminal) std::fprintf(stderr, "\n");
     if (signal != 0) return torva::tools::TerminationStatus(signal);
+    if (lostAmplifier) return kExitAmplifierLost;
     ReportNoFrame(Clock::now() - begin);
     return 1;
   }
@@ -280,10 +314,19 @@ int RunStream(const std::vector<std::string>& arguments) {
   if (terminal) std::fprintf(stderr, "\n");
   const bool written = csv->Close();
   PrintSummary(summary, gaps, frames, elapsed);
+  if (lostAmplifier && stopped < end) {
+    // What the plates would have sent for the rest of the requested time.
+    fmDLLSelectDeviceIndex(0);
+    const int rate = options.rate != 0 ? options.rate : fmGetAcquisitionRate();
+    std::fprintf(stderr, "samples never sent after the loss: about %.0f per plate (%.1f s)\n",
+                 std::chrono::duration<double>(end - stopped).count() * rate,
+                 std::chrono::duration<double>(end - stopped).count());
+  }
   if (!written) {
     std::fprintf(stderr, "torvactl: writing the CSV output failed\n");
     return 1;
   }
+  if (lostAmplifier) return kExitAmplifierLost;
   return signal != 0 ? torva::tools::TerminationStatus(signal) : 0;
 }
 
