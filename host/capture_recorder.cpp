@@ -22,6 +22,18 @@ void TakeUntil(CaptureFrameSink& sink, CsvFrames& csv, CaptureSummary& summary,
   }
 }
 
+// The plugin pushes each frame plate by plate, so a recording that ends at an arbitrary moment may
+// hold a frame some plates have delivered and others not yet: the blocks still coming are taken
+// until every row is whole, for at most kFrameBoundaryLimit (a plate that stopped is not waited
+// for).
+constexpr std::chrono::milliseconds kFrameBoundaryLimit{250};
+
+void TakeToAFrameBoundary(CaptureFrameSink& sink, CsvFrames& csv, CaptureSummary& summary) {
+  const auto limit = Clock::now() + kFrameBoundaryLimit;
+  TakeUntil(sink, csv, summary, Clock::now());
+  while (!csv.Level() && Clock::now() < limit) TakeUntil(sink, csv, summary, limit);
+}
+
 }  // namespace
 
 std::string StallMessage(double seconds) {
@@ -53,9 +65,12 @@ RecordingOutcome Record(CaptureFrameSink& sink, CsvFrames& csv, CaptureSummary& 
     if (now >= end) break;
     if (now - last >= stall) return {kExitStalled, StallMessage(limits.stallSeconds)};
     TakeUntil(sink, csv, summary, std::min(end, last + stall));
-    if (const auto status = limits.endNow()) return {*status, ""};
+    if (const auto status = limits.endNow()) {
+      TakeToAFrameBoundary(sink, csv, summary);
+      return {*status, ""};
+    }
   }
-  TakeUntil(sink, csv, summary, Clock::now());
+  TakeToAFrameBoundary(sink, csv, summary);
   return {limits.endNow().value_or(kExitSuccess), ""};
 }
 

@@ -64,6 +64,16 @@ bool WaitForRunning(DeviceInstance& shared, std::chrono::milliseconds limit) {
   return true;
 }
 
+// After a stall: the plates the plugin no longer reports connected (it learns of a lost amplifier
+// when asked for its status), as "; plate X is no longer connected"; "" when all still are.
+std::string LostPlatesText(DeviceInstance& shared, const std::vector<DeviceInstance*>& plates) {
+  shared.ReadStatus();
+  std::string text;
+  for (DeviceInstance* plate : plates)
+    if (!IsConnected(*plate)) text += "; plate " + plate->Name() + " is no longer connected";
+  return text;
+}
+
 // Zeroes every plate through the shared device's action, as a user pressing it would.
 void BroadcastZero(DeviceInstance& shared) {
   SDD::IParameterValueAction action;
@@ -153,7 +163,8 @@ int RunCapture(const CaptureOptions& options, HostLog& log, OutputFile& csv) {
       if (const int signal = tools::TerminationSignal()) return tools::TerminationStatus(signal);
       return std::nullopt;
     };
-    const RecordingOutcome outcome = Record(sink, frames, summary, limits);
+    RecordingOutcome outcome = Record(sink, frames, summary, limits);
+    if (outcome.status == kExitStalled) outcome.message += LostPlatesText(shared, plates);
     if (const int signal = tools::TerminationSignal()) {
       Say(std::string("interrupted by ") + tools::TerminationSignalName(signal) +
           ": the capture ends here");

@@ -48,6 +48,8 @@ class CsvFrames {
   // Writes every frame still waiting.
   void Finish();
 
+  // Whether no row waits for a plate: every frame taken so far is complete (true before any).
+  bool Level() const { return pending_.empty(); }
   std::uint64_t RowsWritten() const { return rowsWritten_; }
   std::uint64_t LateSamples() const { return lateSamples_; }
 

@@ -59,6 +59,7 @@ class VTorvaHelixDevice final : public SabloDigitalDevice::IDevice {
   std::int64_t StartCounter() const { return startCounter.load(); }
   bool Connected() const;
   const std::string& Name() const { return name; }
+  const std::string& AmplifierSerial() const { return amplifierSerial; }
   const VTorvaGenericPlateDefinition& Definition() const { return definition; }
   std::int32_t DeviceIndex() const;
 

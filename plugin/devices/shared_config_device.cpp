@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "driver/api/error_record_text.h"
 #include "driver/control/frame_layout.h"
 #include "platform/sleep_clock.h"
 #include "plugin/devices/host_parameters.h"
@@ -229,10 +230,27 @@ void VSharedConfigDevice::GetStatus(std::int32_t* stateOut, bool* needsPrepareOu
             [&] { ReportStatus(stateOut, needsPrepareOut); });
 }
 
-void VSharedConfigDevice::ReportStatus(std::int32_t* stateOut, bool* needsPrepareOut) const {
+void VSharedConfigDevice::ReportStatus(std::int32_t* stateOut, bool* needsPrepareOut) {
   Lock lock(mutex);
+  TakeAmplifierLoss();
   if (stateOut != nullptr) *stateOut = state;
   if (needsPrepareOut != nullptr) *needsPrepareOut = needsPrepare;
+}
+
+void VSharedConfigDevice::TakeAmplifierLoss() {
+  if (service == nullptr) return;
+  std::string record = service->ErrorRecord();
+  if (record == errorRecordSeen) return;
+  errorRecordSeen = std::move(record);
+  const auto serial = torva::api::LostAmplifierSerial(errorRecordSeen);
+  if (!serial) return;
+  for (const auto& device : devices) {
+    if (device->AmplifierSerial() != *serial || !device->Connected()) continue;
+    device->SetConnected(false);
+    LogFormatted(services, kSeverityError,
+                 "Torva amplifier %s was disconnected: plate %s delivers no more data", *serial,
+                 device->Name());
+  }
 }
 
 void VSharedConfigDevice::SetState(std::int32_t value) {

@@ -8,7 +8,9 @@
 // every plate.
 //
 // Threads: the IDevice operations run on host threads; OnDetected, OnRunningChanged and OnData on
-// the driver service's worker. Every entry point holds `mutex` for its whole run. Lock order: this
+// the driver service's worker. When the host asks its status it also looks at the driver's error
+// record: the plates of an amplifier that left the bus are then reported not connected and the
+// loss is logged as an error. Every entry point holds `mutex` for its whole run. Lock order: this
 // device's mutex, then a plate device's; the driver service calls these callbacks holding none of
 // its locks, so posting commands and ZeroPlates under `mutex` cannot deadlock.
 // Ownership: plate devices are kept (shared) until this device is destroyed, whatever the host
@@ -70,7 +72,10 @@ class VSharedConfigDevice final : public SabloDigitalDevice::IDevice {
   bool Prepare();
   void StoreStartTime(double time);
   void StopCapture();
-  void ReportStatus(std::int32_t* state, bool* needsPrepare) const;
+  void ReportStatus(std::int32_t* state, bool* needsPrepare);
+  // Marks the plates of an amplifier the driver reports lost as not connected, and logs the loss
+  // as an error, once per loss (under the lock).
+  void TakeAmplifierLoss();
 
   void SetState(std::int32_t value);
   void Instantiate(VTorvaHelixDevice& device, const std::string& platformModel);
@@ -85,6 +90,7 @@ class VSharedConfigDevice final : public SabloDigitalDevice::IDevice {
   bool detectionSucceeded = false;
   bool wasRunning = false;
   std::uint32_t detectedCount = 0;
+  std::string errorRecordSeen;  // the driver's error record when last looked at
   RateState rates;
   std::uint32_t currentRate = 0;
   bool synchronised = false;

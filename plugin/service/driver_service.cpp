@@ -121,6 +121,12 @@ void VTorvaDriverService::PumpData() {
   });
 }
 
+std::string VTorvaDriverService::ErrorRecord() const {
+  if (!initialised.load()) return {};
+  char text[TORVA_ERROR_TEXT_BYTES] = {};
+  return fmDLLGetError(text) == 1 ? std::string(text) : std::string();
+}
+
 void VTorvaDriverService::RunOneCommand() {
   Command command;
   {

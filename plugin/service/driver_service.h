@@ -75,6 +75,8 @@ class VTorvaDriverService {
 
   bool Running() const { return running.load(); }
   bool Initialised() const { return initialised.load(); }
+  // The driver's error record ("" while it holds none, or before the driver is initialised).
+  std::string ErrorRecord() const;
   bool StopPending() const { return stopPending.load(); }
   // Set by a device when it queues a stop; cleared when a stop, USB reset or initialisation runs.
   void SetStopPending(bool pending) { stopPending = pending; }

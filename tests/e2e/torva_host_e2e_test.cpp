@@ -150,6 +150,10 @@ TEST_F(TorvaHost, AnAmplifierUnpluggedInMidCaptureEndsTheCaptureAsStalled) {
   EXPECT_EQ(run.exit.status, 4) << run.err;
   EXPECT_NE(run.err.find("acquisition has stalled"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("amplifier 1 unplugged"), std::string::npos) << run.err;
+  // The lost plate is named, and its loss counts as an error.
+  EXPECT_NE(run.err.find("; plate TA601202P048318 is no longer connected"), std::string::npos)
+      << run.err;
+  EXPECT_NE(run.err.find("0 warnings, 1 errors"), std::string::npos) << run.err;
   // Rows of both plates arrived before the unplug, every frame of them.
   EXPECT_GT(CheckCsv(Path("capture.csv")), 16);
 }

@@ -85,6 +85,33 @@ TEST_F(CaptureRecorderTest, NoTriggerWithinTheCaptureLengthIsReportedAsSuch) {
   EXPECT_EQ(outcome.message, "no hardware trigger seen");
 }
 
+// Each frame reaches the sink plate by plate, here B's block always 30 ms after A's: wherever
+// the recording's time runs out, it ends on a whole row, B's cells filled too; and an end asked
+// for by the caller (a signal) is taken to a frame boundary the same way.
+TEST_F(CaptureRecorderTest, TheRecordingEndsOnAWholeRowWhenPlatesDeliverOneAfterTheOther) {
+  std::ostringstream out;
+  CsvFrames csv(out, {{"A", "definition"}, {"B", "definition"}}, 1000.0);
+  CaptureSummary summary({"A", "B"});
+  feeder_ = std::thread([this] {
+    const std::uint32_t outputs[] = {0, 1, 2};
+    const std::vector<float> values(kSamplesPerBlock * kValuesPerSample, 1.0f);
+    for (std::int64_t block = 0; !stop_; ++block) {
+      for (const char* plate : {"A", "B"}) {
+        sink_.Deliver(plate, block * kSamplesPerBlock, kSamplesPerBlock, outputs, 3,
+                      values.data(), static_cast<std::uint32_t>(values.size()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      }
+    }
+  });
+  RecordingLimits limits{0.2, 2.0, false};
+  EXPECT_EQ(Record(sink_, csv, summary, limits).status, kExitSuccess);
+  EXPECT_TRUE(csv.Level());
+  limits.endNow = [] { return std::optional<int>(130); };
+  EXPECT_EQ(Record(sink_, csv, summary, limits).status, 130);
+  EXPECT_TRUE(csv.Level());
+  EXPECT_EQ(summary.Plates()[0].samples, summary.Plates()[1].samples);
+}
+
 TEST_F(CaptureRecorderTest, BlocksPushedWhileNotRecordingAreDropped) {
   sink_.SetRecording(false);
   Feed(3);

@@ -144,6 +144,7 @@ void fmBroadcastAcquisitionRate(int rate) {
   Call("fmBroadcastAcquisitionRate(" + std::to_string(rate) + ")");
 }
 int fmDLLTransferFloatData(float** /*frame*/) { return 0; }
+int fmDLLGetError(char* /*text*/) { return 0; }
 int fmDLLShutDown(void) {
   Call("fmDLLShutDown()");
   return 1;
