@@ -14,7 +14,7 @@ packages=(
   umockdev libumockdev-dev
   gnuplot-nox
   clang libclang-rt-14-dev
-  help2man dpkg-dev
+  help2man dpkg-dev lintian
 )
 
 # The 32-bit (i386) build: gcc -m32 with its 32-bit C and C++ libraries, and the i386 libraries it

@@ -169,8 +169,8 @@ void FrameAssembler::CountDrop(int slot, std::int32_t counter) {
 void FrameAssembler::CountIncomparable(int slot, std::int32_t latest, std::int32_t frameNumber) {
   const int discarded = ++incomparable_;
   TORVA_LOG_OCCURRENCE(kWarning, discarded,
-                       "slot %d: frame number %d is too far from %d to be aligned; packet discarded "
-                       "(%d this run)",
+                       "slot %d: frame number %d is too far from %d to be aligned; packet "
+                       "discarded (%d this run)",
                        slot, frameNumber, latest, discarded);
 }
 

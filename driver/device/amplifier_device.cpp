@@ -297,8 +297,8 @@ bool CUSBDevice::OnIdle(long /*count*/) {
   if (nothingToDo && queryDue) {
     // A busy plate is asked again once its pause is over; any message (new work, the quit) ends
     // the wait early.
-    platform::WaitForMessage(
-        std::max(*queryDue - CalibrationDownload::Clock::now(), CalibrationDownload::Clock::duration{}));
+    const auto left = *queryDue - CalibrationDownload::Clock::now();
+    platform::WaitForMessage(std::max(left, decltype(left)::zero()));
     return true;
   }
   // With nothing to do the thread sleeps on its queue: whatever gives it work (a queued command,

@@ -7,7 +7,8 @@
 // TORVA_SIMULATE itself is cleared for the command. --reply-status makes every amplifier answer
 // every command with status S (0..255; 1 is "done"), so that it declines them all. --statistics
 // prints the usbfs requests served and, per amplifier, the command transmissions and the
-// streaming packets sent to standard error at the end. --unplug pulls amplifier INDEX out of the bus SECONDS after the command started.
+// streaming packets sent to standard error at the end. --unplug pulls amplifier INDEX out of the
+// bus SECONDS after the command started.
 // Exits with the command's status.
 
 #include <signal.h>

@@ -137,7 +137,8 @@ TEST_F(CalibrationDownloadSteps, EndsWithTheStatusOfWhatWentWrong) {
   for (const auto& failure : failures) {
     download_.Request(WriteCalibration(100));
     download_.Begin(queue_);
-    EXPECT_FALSE(download_.OnPlateStatus(Plate(PlateDownloadState::kFailed, failure.detail), queue_, now_));
+    EXPECT_FALSE(
+        download_.OnPlateStatus(Plate(PlateDownloadState::kFailed, failure.detail), queue_, now_));
     EXPECT_EQ(download_.Status(), failure.status) << failure.detail;
   }
   // A status outside a download belongs to the control thread and changes nothing here.
