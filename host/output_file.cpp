@@ -58,9 +58,7 @@ std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, std::strin
       if (fd >= 0) ::close(fd);
       return nullptr;
     }
-    std::unique_ptr<OutputFile> output(new OutputFile(fd, path, "", ""));
-    output->regular_ = true;
-    return output;
+    return std::unique_ptr<OutputFile>(new OutputFile(fd, path, "", ""));
   }
   std::vector<char> name(target.begin(), target.end());
   const std::string suffix = ".partial-XXXXXX";
@@ -80,14 +78,13 @@ std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, std::strin
     mode = kNewFileMode & ~mask;
   }
   ::fchmod(fd, mode);
-  std::unique_ptr<OutputFile> output(new OutputFile(fd, path, target, name.data()));
-  output->regular_ = true;
-  return output;
+  return std::unique_ptr<OutputFile>(new OutputFile(fd, path, target, name.data()));
 }
 
 OutputFile::OutputFile(int fd, std::string name, std::string target, std::string temporary)
     : fd_(fd),
       ownsFd_(fd != STDOUT_FILENO),
+      regular_(fd != STDOUT_FILENO),
       name_(std::move(name)),
       target_(std::move(target)),
       temporary_(std::move(temporary)) {}

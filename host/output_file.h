@@ -68,12 +68,12 @@ class OutputFile {
 
   int fd_;
   bool ownsFd_;                  // closed by Keep or the destructor (not standard output)
+  const bool regular_;           // a file of its own, which can be cut back (not standard output)
   const std::string name_;       // as the user gave it, for messages
   const std::string target_;     // where Keep puts the file (empty: standard output)
   std::string temporary_;        // the file being written until Keep (empty: none)
   std::string pending_;          // text not yet written
   long long written_ = 0;        // bytes of whole lines in the file
-  bool regular_ = false;         // the output can be cut back
   std::optional<std::string> failure_;
   LineBuffer buffer_{*this};
   std::ostream stream_{&buffer_};

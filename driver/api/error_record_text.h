@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "driver/api/TorvaUSBDevice.h"
 #include "driver/usb/usb_types.h"
 
 namespace torva::api {
@@ -31,6 +32,12 @@ inline std::optional<ErrorRecordFields> ParseErrorRecord(const std::string& text
   fields.code = text.substr(code + kCode.size(), message - code - kCode.size());
   fields.message = text.substr(message + kMessage.size());
   return fields;
+}
+
+// The error record's text now ("" while the library holds none).
+inline std::string CurrentErrorRecord() {
+  char text[TORVA_ERROR_TEXT_BYTES] = {};
+  return fmDLLGetError(text) == 1 ? std::string(text) : std::string();
 }
 
 // The serial of the amplifier a record says left the bus; nothing for any other record.

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "driver/api/TorvaUSBDevice.h"
+#include "driver/api/error_record_text.h"
 #include "platform/sleep_clock.h"
 #include "platform/thread_messages.h"
 #include "plugin/service/driver_text.h"
@@ -122,9 +123,7 @@ void VTorvaDriverService::PumpData() {
 }
 
 std::string VTorvaDriverService::ErrorRecord() const {
-  if (!initialised.load()) return {};
-  char text[TORVA_ERROR_TEXT_BYTES] = {};
-  return fmDLLGetError(text) == 1 ? std::string(text) : std::string();
+  return initialised.load() ? torva::api::CurrentErrorRecord() : std::string();
 }
 
 void VTorvaDriverService::RunOneCommand() {

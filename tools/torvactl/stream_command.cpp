@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "driver/api/TorvaUSBDevice.h"
+#include "driver/api/error_record_text.h"
 #include "driver/control/frame_layout.h"
 #include "platform/thread_messages.h"
 #include "tools/torvactl/command.h"
@@ -98,12 +99,6 @@ Clock::duration FirstFrameLimit(int requestedRate, int plates) {
   const double packetSeconds = static_cast<double>(kSamplesPerFrame) / slowest;
   return kStartMargin + std::chrono::duration_cast<Clock::duration>(
                             std::chrono::duration<double>(kFirstFramePackets * packetSeconds));
-}
-
-// The library's error record, "" while it holds none.
-std::string ErrorRecordText() {
-  char text[TORVA_ERROR_TEXT_BYTES] = {};
-  return fmDLLGetError(text) == 1 ? std::string(text) : std::string();
 }
 
 // The position of the amplifier with serial `serial`, -1 when none has it.
@@ -253,7 +248,7 @@ int RunStream(const std::vector<std::string>& arguments) {
   fmDLLPostDataReadyMessages(1);
   fmDLLPostUserThreadMessages(static_cast<int>(torva::platform::CurrentThreadId()));
   if (options.zero) fmBroadcastZero();
-  const AmplifierLossWatch lossWatch(ErrorRecordText());
+  const AmplifierLossWatch lossWatch(torva::api::CurrentErrorRecord());
   std::optional<std::string> lostAmplifier;
   fmBroadcastStart();
 
@@ -281,7 +276,7 @@ int RunStream(const std::vector<std::string>& arguments) {
       WriteFrame(*csv, frame, plates, options.format, summary);
       ++frames;
     }
-    if ((lostAmplifier = lossWatch.Lost(ErrorRecordText()))) break;
+    if ((lostAmplifier = lossWatch.Lost(torva::api::CurrentErrorRecord()))) break;
     if (Clock::now() >= nextProgress) {
       PrintProgress(std::chrono::duration<double>(Clock::now() - begin).count(), frames, summary,
                     gaps, terminal);
