@@ -122,8 +122,9 @@ class EmulatedOpenedDevice final : public OpenedDevice {
   }
 
   std::optional<std::uint8_t> AlternateSetting() override { return device_->AlternateSetting(); }
-  bool SelectAlternateSetting(std::uint8_t setting) override {
-    return device_->SelectAlternateSetting(setting);
+  UsbResult SelectAlternateSetting(std::uint8_t setting) override {
+    if (!device_->Present()) return UsbResult::kNoDevice;
+    return device_->SelectAlternateSetting(setting) ? UsbResult::kSuccess : UsbResult::kStall;
   }
 
  private:

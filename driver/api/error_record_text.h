@@ -2,7 +2,8 @@
 // Reading the text fmDLLGetError copies, for the library's own tools and plugin:
 //   "SerialNumber: <serial> ErrorCode: <code> ErrorMessage: <message>"
 // (the serial part only when the error concerns an amplifier). An amplifier that left the bus
-// while the library used it is recorded with its serial and the no-device result as the code.
+// while the library used it is recorded with its serial and the no-device result as the code; one
+// the bring-up left out because another program holds it, with the busy result.
 
 #include <optional>
 #include <string>
@@ -40,13 +41,25 @@ inline std::string CurrentErrorRecord() {
   return fmDLLGetError(text) == 1 ? std::string(text) : std::string();
 }
 
-// The serial of the amplifier a record says left the bus; nothing for any other record.
-inline std::optional<std::string> LostAmplifierSerial(const std::string& text) {
+// The serial of the amplifier a record names with `result` as its code; nothing for any other
+// record.
+inline std::optional<std::string> AmplifierSerialRecordedWith(const std::string& text,
+                                                               usb::UsbResult result) {
   const auto fields = ParseErrorRecord(text);
-  const std::string noDevice =
-      std::to_string(static_cast<unsigned>(usb::UsbResult::kNoDevice));
-  if (!fields || fields->serial.empty() || fields->code != noDevice) return std::nullopt;
+  const std::string code = std::to_string(static_cast<unsigned>(result));
+  if (!fields || fields->serial.empty() || fields->code != code) return std::nullopt;
   return fields->serial;
+}
+
+// The serial of the amplifier a record says left the bus.
+inline std::optional<std::string> LostAmplifierSerial(const std::string& text) {
+  return AmplifierSerialRecordedWith(text, usb::UsbResult::kNoDevice);
+}
+
+// The serial of the amplifier a record says the bring-up left out because another program
+// holds it.
+inline std::optional<std::string> InUseAmplifierSerial(const std::string& text) {
+  return AmplifierSerialRecordedWith(text, usb::UsbResult::kBusy);
 }
 
 }  // namespace torva::api

@@ -3,11 +3,13 @@
 // once every device thread of a previous bring-up has ended.
 
 #include <algorithm>
+#include <string>
 
 #include "driver/control/library_locks.h"
 #include "driver/control/message_numbers.h"
 #include "driver/control/thread_manager.h"
 #include "driver/device/amplifier_device.h"
+#include "driver/usb/usb_types.h"
 #include "platform/diagnostic_log.h"
 #include "platform/sleep_clock.h"
 
@@ -16,6 +18,7 @@ namespace {
 
 // Lets a device thread whose amplifier failed to open start before it is told to end.
 constexpr std::chrono::milliseconds kFailedOpenSettle{100};
+constexpr const char* kInUseMessage = "The amplifier is in use by another program.";
 
 }  // namespace
 
@@ -88,9 +91,16 @@ bool CThreadManager::CreateDevice(int slot, int ordinal, int& found) {
   device->ClearRuntimeLastWord();
   deviceHandles_[slot] = device->Handle();
 
-  const bool opened = device->OpenAmplifier(ordinal);
+  const CUSBDevice::OpenOutcome opened = device->OpenAmplifier(ordinal);
   if (ordinal == 0) found = std::min(device->AmplifiersFound(), kMaxAmplifiers);
-  if (!opened) {
+  if (opened == CUSBDevice::OpenOutcome::kInUse) {
+    // Another program records with it: sending it anything would spoil that recording.
+    const std::string& serial = device->MatchedSerial();
+    TORVA_LOG_WARNING("bring-up: amplifier %s is in use by another program: left out",
+                      serial.c_str());
+    errors_.Set(serial, std::to_string(static_cast<int>(usb::UsbResult::kBusy)), kInUseMessage);
+  }
+  if (opened != CUSBDevice::OpenOutcome::kOpened) {
     TORVA_LOG_WARNING("bring-up: amplifier %d did not open; the next one takes slot %d", ordinal,
                       slot);
     // The thread ends at once; shutdown still waits for it through its handle.

@@ -46,34 +46,39 @@ void CUSBDevice::ClearRuntimeLastWord() {
   runtime_.lastWord = 0;
 }
 
-bool CUSBDevice::OpenAmplifier(int ordinal) {
+CUSBDevice::OpenOutcome CUSBDevice::OpenAmplifier(int ordinal) {
   auto device = std::make_unique<usb::UsbDevice>(ChosenKernelDriver());
   const int count = device->CountDevices();
+  matchedSerial_.clear();
   if (ordinal == 0) {
     amplifiersFound_ = 0;
     for (int i = 0; i < count; ++i)
       if (device->OpenDevice(i) && IsAmplifier(device->VendorId(), device->ProductId()))
         ++amplifiersFound_;
     device->CloseDevice();
-    if (amplifiersFound_ == 0) return false;
+    if (amplifiersFound_ == 0) return OpenOutcome::kNotOpened;
   }
   int match = 0;
   for (int i = 0; i < count; ++i) {
     if (!device->OpenDevice(i)) continue;
     if (!IsAmplifier(device->VendorId(), device->ProductId())) continue;
-    // Only the amplifier this thread takes is set up: selecting a setting claims the interface,
-    // which the threads of the amplifiers before it already hold.
     if (match++ != ordinal) continue;
-    device->SelectAltSetting(0);
+    // Only the amplifier this thread takes is claimed: the threads of the amplifiers before it
+    // hold theirs, and another program may hold this one.
+    matchedSerial_ = device->SerialNumberText();
+    if (device->SelectAltSetting(0) == usb::UsbResult::kBusy) {
+      device->CloseDevice();
+      return OpenOutcome::kInUse;
+    }
     matchedProductId_ = device->ProductId();
     Lock lock(lock_);
     usb_ = std::move(device);
     control_ = usb_->ControlEndPoint();
     open_ = true;
-    return true;
+    return OpenOutcome::kOpened;
   }
   device->CloseDevice();
-  return false;
+  return OpenOutcome::kNotOpened;
 }
 
 bool CUSBDevice::BuildEndpointTable() {

@@ -78,8 +78,12 @@ class CUSBDevice : public platform::WorkerThread {
   void SetIdentity(int deviceNumber, platform::ThreadId controlThread);
   void SetExitNotice(bool requested);
   void ClearRuntimeLastWord();
-  // Opens the ordinal-th amplifier on the bus (vendor 0x1F6D, product 300 or 200).
-  bool OpenAmplifier(int ordinal);
+  enum class OpenOutcome { kOpened, kNotOpened, kInUse };
+  // Opens the ordinal-th amplifier on the bus (vendor 0x1F6D, product 300 or 200) and takes its
+  // interface. kInUse: another program holds it, and it is left alone (MatchedSerial names it).
+  OpenOutcome OpenAmplifier(int ordinal);
+  // The serial number of the amplifier the last OpenAmplifier matched ("" when none).
+  const std::string& MatchedSerial() const { return matchedSerial_; }
   // Amplifiers counted on the bus by OpenAmplifier(0).
   int AmplifiersFound() const { return amplifiersFound_; }
   int MatchedProductId() const { return matchedProductId_; }
@@ -213,6 +217,7 @@ class CUSBDevice : public platform::WorkerThread {
   usb::CCyUSBEndPoint* thirdEndpoint_ = nullptr;
   int amplifiersFound_ = 0;
   int matchedProductId_ = 0;
+  std::string matchedSerial_;
 
   // The device's own copies of the records.
   DeviceRuntimeBlock runtime_{};

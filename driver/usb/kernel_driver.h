@@ -75,7 +75,9 @@ class OpenedDevice {
 
   // Alternate setting of interface 0.
   virtual std::optional<std::uint8_t> AlternateSetting() = 0;
-  virtual bool SelectAlternateSetting(std::uint8_t setting) = 0;
+  // Takes interface 0 for this handle (once) and selects the setting: kSuccess, kBusy while
+  // another program holds the interface, or why the setting could not be selected.
+  virtual UsbResult SelectAlternateSetting(std::uint8_t setting) = 0;
 };
 
 // Finds and opens the devices that the kernel driver serves.

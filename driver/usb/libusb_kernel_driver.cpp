@@ -298,9 +298,9 @@ class LibusbOpenedDevice final : public OpenedDevice {
     return setting;
   }
 
-  bool SelectAlternateSetting(std::uint8_t setting) override {
-    return EnsureClaimed() == LIBUSB_SUCCESS &&
-           libusb_set_interface_alt_setting(handle_, kInterfaceNumber, setting) == LIBUSB_SUCCESS;
+  UsbResult SelectAlternateSetting(std::uint8_t setting) override {
+    if (const int claim = EnsureClaimed(); claim != LIBUSB_SUCCESS) return FromError(claim);
+    return FromError(libusb_set_interface_alt_setting(handle_, kInterfaceNumber, setting));
   }
 
  private:
@@ -317,7 +317,8 @@ class LibusbOpenedDevice final : public OpenedDevice {
     if (claimed_) return LIBUSB_SUCCESS;
     const int claimed = libusb_claim_interface(handle_, kInterfaceNumber);
     claimed_ = claimed == LIBUSB_SUCCESS;
-    if (!claimed_) {
+    // Busy is the caller's to report: it names the amplifier another program holds.
+    if (!claimed_ && claimed != LIBUSB_ERROR_BUSY) {
       TORVA_LOG_ERROR("claiming interface %d failed: %s", kInterfaceNumber,
                       libusb_error_name(claimed));
     }

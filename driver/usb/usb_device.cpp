@@ -75,16 +75,9 @@ bool UsbDevice::OpenDevice(int n) {
   }
   const std::uint16_t packet0 = descriptor_.maxPacketSize0;
   control_ = std::make_unique<CCyControlEndPoint>(handle_.get(), packet0);
-  // Without a driver that reports the setting, the endpoints of alternate setting 0 are used.
-  if (!SelectAltSetting(0)) {
-    for (const UsbInterface& interface : configurations_.front().interfaces) {
-      if (interface.descriptor.alternateSetting == 0) {
-        BindInterface(interface);
-        altSetting_ = 0;
-        break;
-      }
-    }
-  }
+  // The endpoints of alternate setting 0, from the descriptors alone: opening does not take the
+  // interface, so a device another program (or thread) holds can still be looked at.
+  BindSetting(0);
   return true;
 }
 
@@ -187,14 +180,21 @@ void UsbDevice::BindInterface(const UsbInterface& interface) {
   }
 }
 
-bool UsbDevice::SelectAltSetting(int n) {
-  if (!handle_ || configurations_.empty() || n < 0 || n >= kNoAlternateSetting) return false;
-  if (!handle_->SelectAlternateSetting(static_cast<std::uint8_t>(n))) return false;
+UsbResult UsbDevice::SelectAltSetting(int n) {
+  if (!handle_ || configurations_.empty() || n < 0 || n >= kNoAlternateSetting) {
+    return UsbResult::kInvalidParameter;
+  }
+  const UsbResult selected = handle_->SelectAlternateSetting(static_cast<std::uint8_t>(n));
+  if (selected != UsbResult::kSuccess) return selected;
   const std::uint8_t current = handle_->AlternateSetting().value_or(kNoAlternateSetting);
+  return BindSetting(current) ? UsbResult::kSuccess : UsbResult::kNotSupported;
+}
+
+bool UsbDevice::BindSetting(std::uint8_t setting) {
   for (const UsbInterface& interface : configurations_.front().interfaces) {
-    if (interface.descriptor.alternateSetting != current) continue;
+    if (interface.descriptor.alternateSetting != setting) continue;
     BindInterface(interface);
-    altSetting_ = current;
+    altSetting_ = setting;
     if (driverInfo_.version < kDirectTransferDriverVersion) {
       for (const auto& endpoint : interface.endpoints) endpoint->SetMode(TransferMode::kBuffered);
     }

@@ -85,9 +85,10 @@ class UsbDevice {
 
   const std::vector<UsbConfiguration>& Configurations() const { return configurations_; }
 
-  // Asks the driver for alternate setting n of interface 0 and binds the endpoints of the
-  // interface that carries the setting the driver then reports.
-  bool SelectAltSetting(int n);
+  // Takes interface 0, asks the driver for alternate setting n and binds the endpoints of the
+  // interface that carries the setting the driver then reports. kBusy: another program holds
+  // the interface.
+  UsbResult SelectAltSetting(int n);
   std::uint8_t AltSetting() const { return altSetting_; }
 
   // Endpoints of the selected interface plus endpoint 0.
@@ -112,6 +113,8 @@ class UsbDevice {
   void ReadString(std::uint8_t index, std::array<char16_t, kStringBytes / 2>& out);
   bool ReadConfigurations();
   void BindInterface(const UsbInterface& interface);
+  // Binds the interface that carries `setting`, from the descriptors; false when none does.
+  bool BindSetting(std::uint8_t setting);
   void ClearBindings();
 
   KernelDriver& driver_;

@@ -219,6 +219,11 @@ void VTorvaDriverService::InitialiseDriver(VDllInitInfo& info) {
     LogFormatted(hostServices, kSeverityWarning, "::fmDLLInit() failed");
     return;
   }
+  // Read before the setup check, which may record an error of its own.
+  if (const auto serial = torva::api::InUseAmplifierSerial(torva::api::CurrentErrorRecord())) {
+    LogFormatted(hostServices, kSeverityWarning,
+                 "Torva amplifier %s is in use by another program: its plate is left out", *serial);
+  }
   info.setupCode = fmDLLSetupCheck();
   Trace("::fmDLLSetupCheck() -> %d", info.setupCode);
   info.message = SetupMessage(info.setupCode);

@@ -221,14 +221,14 @@ TEST_F(TorvaHost, APluginWithoutItsDriverLibraryIsRefusedNamingIt) {
   std::filesystem::copy_file(kPluginPath, Path("alone/libTorvaplugin.so"));
   const CommandRun run = Run({"definitions", "--plugin", Path("alone/libTorvaplugin.so")});
   ASSERT_TRUE(run.exit.finished);
-  EXPECT_EQ(run.exit.status, 1);
+  EXPECT_EQ(run.exit.status, 1) << run.err;
   EXPECT_NE(run.err.find("libTorvaUSBDevice.so"), std::string::npos) << run.err;
 }
 
 TEST_F(TorvaHost, AMissingPluginFileIsRefusedNamingIt) {
   const CommandRun run = Run({"definitions", "--plugin", Path("nowhere/libTorvaplugin.so")});
   ASSERT_TRUE(run.exit.finished);
-  EXPECT_EQ(run.exit.status, 1);
+  EXPECT_EQ(run.exit.status, 1) << run.err;
   EXPECT_NE(run.err.find(Path("nowhere/libTorvaplugin.so")), std::string::npos) << run.err;
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/device/command_set.h"
 #include "tests/e2e/command_run.h"
 #include "tests/support/process_stats.h"
 #include "tests/support/scratch_directory.h"
@@ -68,6 +69,32 @@ bool HasLine(const std::string& text, const std::string& label, const std::strin
     if (Words(line) == wanted) return true;
   }
   return false;
+}
+
+struct StreamRows {
+  long rows = 0;
+  long gaps = 0;       // breaks in the sample counter
+  long first = 0;      // the first row's counter
+  long malformed = 0;  // rows without a full set of columns
+};
+
+// Counts the rows of a stream's CSV (its lines, the header first).
+StreamRows CountRows(const std::vector<std::string>& lines) {
+  StreamRows counted;
+  long previous = 0;
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    const auto fields = Split(lines[i], ',');
+    if (fields.size() != kColumns) {
+      ++counted.malformed;
+      continue;
+    }
+    const long counter = std::stol(fields[0]);
+    if (counted.rows > 0 && counter != previous + 1) ++counted.gaps;
+    if (counted.rows == 0) counted.first = counter;
+    previous = counter;
+    ++counted.rows;
+  }
+  return counted;
 }
 
 // The words of the stream summary's line for `plate`: position, plate, samples, dropped, ...
@@ -157,21 +184,11 @@ TEST_F(UsbfsTorvactl, StreamsTwoAmplifiersInAlignedContinuousFrames) {
   ASSERT_GT(lines.size(), 1u);
   const auto header = Split(lines[0], ',');
   ASSERT_EQ(header.size(), kColumns) << lines[0];
-  long rows = 0;
-  long gaps = 0;
-  long previous = 0;
-  long first = 0;
-  for (std::size_t i = 1; i < lines.size(); ++i) {
-    const auto fields = Split(lines[i], ',');
-    ASSERT_EQ(fields.size(), kColumns) << "row " << i << ": " << lines[i];
-    const long counter = std::stol(fields[0]);
-    if (rows > 0 && counter != previous + 1) ++gaps;
-    if (rows == 0) first = counter;
-    previous = counter;
-    ++rows;
-  }
-  EXPECT_EQ(first, 1);  // the run's first sample
-  EXPECT_EQ(gaps, 0);
+  const StreamRows counted = CountRows(lines);
+  const long rows = counted.rows;
+  EXPECT_EQ(counted.malformed, 0);
+  EXPECT_EQ(counted.first, 1);  // the run's first sample
+  EXPECT_EQ(counted.gaps, 0);
   EXPECT_EQ(rows % kSamplesPerFrame, 0);  // whole frames only
   // Judged against what the amplifiers sent, not against the wall clock: the emulated bus falls
   // behind real time on a loaded machine. No row that was not sent, and at least one frame.
@@ -228,7 +245,7 @@ TEST_F(UsbfsTorvactl, RefusesUnusableNumbersWithStatusTwo) {
     command.insert(command.end(), c.arguments.begin(), c.arguments.end());
     const CommandRun run = Run(command);
     ASSERT_TRUE(run.exit.finished);
-    EXPECT_EQ(run.exit.status, 2);
+    EXPECT_EQ(run.exit.status, 2) << run.err;
     EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
   }
 }
@@ -240,8 +257,52 @@ TEST_F(UsbfsTorvactl, StreamSaysSoAndFailsWhenEveryAmplifierDeclinesTheStart) {
        Path("stream.csv")},
       {"--reply-status", "0"});
   ASSERT_TRUE(run.exit.finished);  // well before the 30 s asked for
-  EXPECT_EQ(run.exit.status, 1);
+  EXPECT_EQ(run.exit.status, 1) << run.err;
   EXPECT_NE(run.err.find("torvactl: no amplifier started"), std::string::npos) << run.err;
+}
+
+TEST_F(UsbfsTorvactl, ASecondProgramLeavesTheAmplifiersOfARunningStreamAlone) {
+  // Two programs on one bus: a stream, and while it runs a second stream and a status.
+  const std::string script =
+      "\"$0\" stream --seconds 4 --rate 1000 --output first.csv 2>first.err & first=$!\n"
+      // The first holds both amplifiers once it reports progress.
+      "i=0; until [ -s first.err ]; do i=$((i+1)); [ $i -lt 600 ] || exit 90; sleep 0.05; done\n"
+      "\"$0\" stream --seconds 1 --output second.csv 2>second.err; echo $? >second.status\n"
+      "\"$0\" status >status.out 2>status.err\n"
+      "wait $first\n";
+  const std::string directory = Path("");
+  const CommandRun run = Run({kRunner, "--amplifiers", kTwoAmplifiers, "--statistics", "--",
+                              "/bin/sh", "-c", "cd \"" + directory + "\" || exit 91\n" + script,
+                              kTorvactl});
+  ASSERT_TRUE(run.exit.finished);
+  EXPECT_EQ(run.exit.status, 0) << run.err << ReadFile(Path("first.err"));
+
+  // The second finds no free amplifier and says why; neither it nor the status sent anything.
+  EXPECT_EQ(ReadFile(Path("second.status")), "1\n");
+  const std::string second = ReadFile(Path("second.err"));
+  EXPECT_NE(second.find("is in use by another program and was left out"), std::string::npos)
+      << second;
+  EXPECT_NE(second.find("torvactl: no amplifiers found"), std::string::npos) << second;
+  EXPECT_TRUE(HasLine(ReadFile(Path("status.out")), "device count:", "0"))
+      << ReadFile(Path("status.out"));
+  // Each amplifier had its parameters read and was stopped once: by the first program only.
+  for (const char* amplifier : {"amplifier 0:", "amplifier 1:"}) {
+    const std::size_t totals = run.err.find(amplifier);
+    ASSERT_NE(totals, std::string::npos) << run.err;
+    const std::string line = run.err.substr(totals, run.err.find('\n', totals) - totals);
+    for (const CommandCode code : {CommandCode::kReadAllParameters, CommandCode::kStop}) {
+      const std::string once = " " + std::to_string(static_cast<int>(code)) + "x1 ";
+      EXPECT_NE(line.find(once), std::string::npos) << line;
+    }
+  }
+  // The first recording is whole: every row there, in order.
+  const StreamRows counted = CountRows(Lines(ReadFile(Path("first.csv"))));
+  EXPECT_EQ(counted.malformed, 0);
+  EXPECT_EQ(counted.gaps, 0);
+  EXPECT_GE(counted.rows, kSamplesPerFrame);
+  EXPECT_TRUE(HasLine(ReadFile(Path("first.err")), "samples lost by the amplifiers:",
+                      "0 (the 'lost' column, per plate)"))
+      << ReadFile(Path("first.err"));
 }
 
 TEST_F(UsbfsTorvactl, SaveConfigWithNoAmplifiersKeepsASavedSetupUnlessForced) {
@@ -260,7 +321,7 @@ TEST_F(UsbfsTorvactl, SaveConfigWithNoAmplifiersKeepsASavedSetupUnlessForced) {
   ::unsetenv("TORVA_SIMULATE");
 
   ASSERT_TRUE(kept.exit.finished);
-  EXPECT_EQ(kept.exit.status, 1);
+  EXPECT_EQ(kept.exit.status, 1) << kept.err;
   EXPECT_NE(kept.err.find("no amplifiers found; the saved setup lists 2 and was kept"),
             std::string::npos)
       << kept.err;

@@ -42,6 +42,7 @@ class UsbfsUsbLayer : public ::testing::Test {
         std::vector<sim::AmplifierDescription>{sim::DescribeAmplifier(0, kPlateType)});
     device_ = std::make_unique<usb::UsbDevice>(driver_);
     ASSERT_TRUE(device_->OpenDevice(0));
+    ASSERT_EQ(device_->SelectAltSetting(0), usb::UsbResult::kSuccess);  // takes the interface
   }
   void TearDown() override {
     device_.reset();

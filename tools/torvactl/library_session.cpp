@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "driver/api/TorvaUSBDevice.h"
+#include "driver/api/error_record_text.h"
 
 namespace torvactl {
 namespace {
@@ -27,6 +28,12 @@ LibrarySession::LibrarySession(std::chrono::milliseconds limit) {
   initialised_ = fmDLLInit() == 1;
   if (!initialised_) return;
   ready_ = PollUntil([this] { return (initState_ = fmDLLIsDeviceInitComplete()) != 0; }, limit);
+  // The bring-up leaves out an amplifier that another program records with; say so, since the
+  // command then sees fewer amplifiers (or none).
+  if (const auto serial = torva::api::InUseAmplifierSerial(torva::api::CurrentErrorRecord())) {
+    std::fprintf(stderr, "torvactl: amplifier %s is in use by another program and was left out\n",
+                 serial->c_str());
+  }
 }
 
 LibrarySession::~LibrarySession() {

@@ -8,7 +8,8 @@ namespace torvactl {
 
 class LibrarySession {
  public:
-  // Calls fmDLLInit and waits (up to `limit`) for the bring-up to finish.
+  // Calls fmDLLInit and waits (up to `limit`) for the bring-up to finish; names on standard
+  // error an amplifier the bring-up left out because another program holds it.
   explicit LibrarySession(std::chrono::milliseconds limit = std::chrono::seconds(10));
   ~LibrarySession();
   LibrarySession(const LibrarySession&) = delete;

@@ -126,8 +126,8 @@ TEST_F(UsbDeviceTest, OpensAndReadsDescriptorsStringsAndEndpoints) {
   EXPECT_EQ(device.InterruptInEndPoint(), nullptr);
   EXPECT_EQ(device.IsocInEndPoint(), nullptr);
 
-  EXPECT_TRUE(device.SelectAltSetting(0));
-  EXPECT_FALSE(device.SelectAltSetting(1));
+  EXPECT_EQ(device.SelectAltSetting(0), UsbResult::kSuccess);
+  EXPECT_NE(device.SelectAltSetting(1), UsbResult::kSuccess);
   EXPECT_FALSE(device.OpenDevice(2));
   EXPECT_FALSE(device.IsOpen());
 }
