@@ -10,7 +10,9 @@
 
 #include <signal.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -95,6 +97,31 @@ int Report(const char* usage, const std::vector<std::string>& arguments, Run run
   return CloseLog(log, run(options, log));
 }
 
+// What the command printed must have reached standard output: a full disk or a reader that left
+// fails the run as any other output would.
+int CheckStandardOutput(int status) {
+  errno = 0;
+  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return status;
+  const int error = errno;
+  std::fprintf(stderr, "torva-host: writing standard output failed: %s\n",
+               error != 0 ? std::strerror(error) : "write error");
+  return status == kExitSuccess ? kExitOutputFailed : status;
+}
+
+int RunCommand(const std::string& command, const std::vector<std::string>& arguments) {
+  if (command == "--help" || command == "help") {
+    PrintHelp();
+    return kExitSuccess;
+  }
+  if (command == "capture") return Capture(arguments);
+  if (command == "detect") return Report("torva-host detect [options]", arguments, RunDetect);
+  if (command == "definitions")
+    return Report("torva-host definitions [options]", arguments, RunDefinitions);
+  std::fprintf(stderr, "torva-host: unknown command '%s'\n", command.c_str());
+  PrintUsage(stderr);
+  return kExitUsageOrLoading;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -108,17 +135,6 @@ int main(int argc, char** argv) {
     PrintUsage(stderr);
     return kExitUsageOrLoading;
   }
-  const std::string& command = words.front();
   const std::vector<std::string> arguments(words.begin() + 1, words.end());
-  if (command == "--help" || command == "help") {
-    PrintHelp();
-    return kExitSuccess;
-  }
-  if (command == "capture") return Capture(arguments);
-  if (command == "detect") return Report("torva-host detect [options]", arguments, RunDetect);
-  if (command == "definitions")
-    return Report("torva-host definitions [options]", arguments, RunDefinitions);
-  std::fprintf(stderr, "torva-host: unknown command '%s'\n", command.c_str());
-  PrintUsage(stderr);
-  return kExitUsageOrLoading;
+  return CheckStandardOutput(RunCommand(words.front(), arguments));
 }

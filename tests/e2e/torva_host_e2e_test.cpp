@@ -242,6 +242,15 @@ TEST_F(TorvaHost, DefinitionsListsTheFourteenDeclaredDefinitions) {
                           [](const std::string& line) { return line.rfind("\"Torva\" ", 0) == 0; }),
             14);
   EXPECT_NE(run.out.find("output CoP (code 1): Cx, Cy, Cz"), std::string::npos);
+
+  // A listing that cannot be written fails as any output would.
+  const CommandRun full =
+      Run({"definitions"}, {"/bin/sh", "-c", "exec \"$0\" \"$@\" >/dev/full"});
+  ASSERT_TRUE(full.exit.finished);
+  EXPECT_EQ(full.exit.status, 1) << full.err;
+  EXPECT_NE(full.err.find("writing standard output failed: No space left on device"),
+            std::string::npos)
+      << full.err;
 }
 
 TEST_F(TorvaHost, BadOptionsAreRefusedBeforeAnythingStarts) {
