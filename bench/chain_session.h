@@ -66,6 +66,13 @@ class ChainSession {
     Shutdown();
   }
   host::DeviceInstance* Shared() const { return instantiator_.Find(Torva::kSharedInstanceName); }
+  // The plates' instances, in the order they were instantiated.
+  std::vector<host::DeviceInstance*> Plates() const {
+    std::vector<host::DeviceInstance*> plates;
+    for (const std::string& name : instantiator_.InstanceNames())
+      if (name != Torva::kSharedInstanceName) plates.push_back(instantiator_.Find(name));
+    return plates;
+  }
 
  private:
   host::HostServices services_;

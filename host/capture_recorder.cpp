@@ -13,11 +13,11 @@ namespace {
 using Clock = CaptureFrameSink::Clock;
 
 // Takes the blocks that arrive until `until`, waiting no longer than the poll interval.
-void TakeUntil(CaptureFrameSink& sink, CsvFrames& csv, CaptureSummary& summary,
+void TakeUntil(CaptureFrameSink& sink, FrameRows& rows, CaptureSummary& summary,
                Clock::time_point until) {
   for (const FrameBlock& block :
        sink.Take(std::min(until, Clock::now() + tools::kTerminationPollInterval))) {
-    csv.Add(block);
+    rows.Add(block);
     summary.Add(block);
   }
 }
@@ -28,10 +28,10 @@ void TakeUntil(CaptureFrameSink& sink, CsvFrames& csv, CaptureSummary& summary,
 // for).
 constexpr std::chrono::milliseconds kFrameBoundaryLimit{250};
 
-void TakeToAFrameBoundary(CaptureFrameSink& sink, CsvFrames& csv, CaptureSummary& summary) {
+void TakeToAFrameBoundary(CaptureFrameSink& sink, FrameRows& rows, CaptureSummary& summary) {
   const auto limit = Clock::now() + kFrameBoundaryLimit;
-  TakeUntil(sink, csv, summary, Clock::now());
-  while (!csv.Level() && Clock::now() < limit) TakeUntil(sink, csv, summary, limit);
+  TakeUntil(sink, rows, summary, Clock::now());
+  while (!rows.Level() && Clock::now() < limit) TakeUntil(sink, rows, summary, limit);
 }
 
 }  // namespace
@@ -41,13 +41,13 @@ std::string StallMessage(double seconds) {
          " s: acquisition has stalled (an amplifier may have been disconnected)";
 }
 
-RecordingOutcome Record(CaptureFrameSink& sink, CsvFrames& csv, CaptureSummary& summary,
+RecordingOutcome Record(CaptureFrameSink& sink, FrameRows& rows, CaptureSummary& summary,
                         const RecordingLimits& limits) {
   const auto started = Clock::now();
   const auto firstLimit =
       limits.waitForTrigger ? Milliseconds(limits.seconds) : limits.firstBlockLimit;
   while (!sink.FirstBlockTime() && Clock::now() < started + firstLimit) {
-    TakeUntil(sink, csv, summary, started + firstLimit);
+    TakeUntil(sink, rows, summary, started + firstLimit);
     if (const auto status = limits.endNow()) return {*status, ""};
   }
   const auto first = sink.FirstBlockTime();
@@ -64,13 +64,13 @@ RecordingOutcome Record(CaptureFrameSink& sink, CsvFrames& csv, CaptureSummary& 
     const auto now = Clock::now();
     if (now >= end) break;
     if (now - last >= stall) return {kExitStalled, StallMessage(limits.stallSeconds)};
-    TakeUntil(sink, csv, summary, std::min(end, last + stall));
+    TakeUntil(sink, rows, summary, std::min(end, last + stall));
     if (const auto status = limits.endNow()) {
-      TakeToAFrameBoundary(sink, csv, summary);
+      TakeToAFrameBoundary(sink, rows, summary);
       return {*status, ""};
     }
   }
-  TakeToAFrameBoundary(sink, csv, summary);
+  TakeToAFrameBoundary(sink, rows, summary);
   return {limits.endNow().value_or(kExitSuccess), ""};
 }
 

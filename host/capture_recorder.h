@@ -1,9 +1,10 @@
 #pragma once
-// The recording part of a capture: takes the blocks the frame sink keeps into the CSV and the
-// summary, for the requested seconds from the first block. It ends early as stalled when no block
-// came for the stall limit once blocks flowed, or none came within the first-block limit (in
-// hardware-trigger mode, the capture's length: the first block waits for the trigger); and at once
-// when its caller says so (an output failed, the program was asked to end).
+// The recording part of a capture: takes the blocks the frame sink keeps into the rows of the
+// outputs and the summary, for the requested seconds from the first block. It ends early as
+// stalled when no block came for the stall limit once blocks flowed, or none came within the
+// first-block limit (in hardware-trigger mode, the capture's length: the first block waits for
+// the trigger); and at once when its caller says so (an output failed, the program was asked to
+// end).
 //
 // Threads: the main thread; the sink is fed by the plugin's threads.
 
@@ -14,7 +15,7 @@
 
 #include "host/capture_frame_sink.h"
 #include "host/capture_summary.h"
-#include "host/csv_frames.h"
+#include "host/frame_rows.h"
 
 namespace torva::host {
 
@@ -36,7 +37,7 @@ struct RecordingOutcome {
   std::string message;  // why it ended early; empty on success
 };
 
-RecordingOutcome Record(CaptureFrameSink& sink, CsvFrames& csv, CaptureSummary& summary,
+RecordingOutcome Record(CaptureFrameSink& sink, FrameRows& rows, CaptureSummary& summary,
                         const RecordingLimits& limits);
 
 // "no data from the plates for 2 s: acquisition has stalled (...)".

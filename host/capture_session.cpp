@@ -2,10 +2,14 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "host/analysis/c3d_writer.h"
+#include "host/analysis/mot_writer.h"
 #include "host/capture_frame_sink.h"
 #include "host/capture_recorder.h"
 #include "host/capture_plot.h"
@@ -13,7 +17,9 @@
 #include "host/command_start.h"
 #include "host/csv_frames.h"
 #include "host/exit_status.h"
+#include "host/frame_rows.h"
 #include "host/plate_detection.h"
+#include "host/plate_placement.h"
 #include "host/plugin_session.h"
 #include "plugin/devices/parameter_value.h"
 #include "tools/signals/termination_request.h"
@@ -84,9 +90,52 @@ void BroadcastZero(DeviceInstance& shared) {
   shared.Device().OnParametersChanged();
 }
 
+bool AnyFailed(const std::vector<OutputFile*>& files) {
+  for (const OutputFile* file : files)
+    if (file != nullptr && file->Failure()) return true;
+  return false;
+}
+
+std::string FileName(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Now, in UTC, as 2026-12-10T05:12:00Z.
+std::string UtcNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm parts{};
+  gmtime_r(&now, &parts);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return text;
+}
+
+analysis::C3dDescription DescribeC3d(const PlatesInLab& lab, double rate,
+                                     const CaptureOptions& options) {
+  analysis::C3dDescription description;
+  description.analogRate = rate;
+  for (std::size_t plate = 0; plate < lab.names.size(); ++plate) {
+    const analysis::C3dPlateFrame frame =
+        analysis::DescribeForC3d(lab.placements[plate], lab.shapes[plate]);
+    description.plates.push_back({lab.names[plate], frame.cornersMm, frame.originMm});
+  }
+  description.software = "torva-host";
+  description.version = TORVA_VERSION_TEXT;
+  description.company = "Torva";
+  description.startTimeUtc = UtcNow();
+  description.syncMode =
+      options.sync == SyncChoice::kHardware ? "Hardware trigger" : "Software trigger";
+  description.layout = LayoutLines(lab);
+  return description;
+}
+
 }  // namespace
 
-int RunCapture(const CaptureOptions& options, HostLog& log, OutputFile& csv) {
+int RunCapture(const CaptureOptions& options, HostLog& log, const CaptureOutputs& outputs) {
+  OutputFile& csv = outputs.csv;
+  std::optional<analysis::LabLayout> layout;
+  if (!ReadLayoutOption(options.layoutPath, layout)) return kExitUsageOrLoading;
   CaptureFrameSink sink;
   const std::unique_ptr<PluginSession> session = StartSession(options.common, log, sink);
   if (!session) return kExitUsageOrLoading;
@@ -98,7 +147,6 @@ int RunCapture(const CaptureOptions& options, HostLog& log, OutputFile& csv) {
 
   std::vector<DeviceInstance*> plates;
   std::vector<CsvPlate> columns;
-  std::vector<std::string> names;
   for (DeviceInstance* plate : detection.plates) {
     const auto& definition = plate->Definition();
     const bool connected = IsConnected(*plate);
@@ -109,8 +157,9 @@ int RunCapture(const CaptureOptions& options, HostLog& log, OutputFile& csv) {
     plates.push_back(plate);
     columns.push_back(
         {plate->Name(), DefinitionIdentity(definition.maker, definition.name, definition.version)});
-    names.push_back(plate->Name());
   }
+  const PlatesInLab lab = PlacePlates(layout, plates);
+  const std::vector<std::string>& names = lab.names;
 
   if (auto refusal = WriteSettings(shared.Host(), options)) {
     Say(*refusal);
@@ -136,8 +185,27 @@ int RunCapture(const CaptureOptions& options, HostLog& log, OutputFile& csv) {
     return kExitDetectionFailed;
   }
   const double rate = static_cast<double>(HostServices::kClockRate) / static_cast<double>(ticks);
-  CsvFrames frames(csv.Stream(), columns, rate);
-  frames.WriteHeading({session->PluginPath(), options.rate, rate, ticks, HostServices::kClockRate});
+  FrameRows frames(names);
+  CsvFrames csvRows(csv.Stream(), columns, rate);
+  csvRows.WriteHeading({session->PluginPath(), options.rate, rate, ticks,
+                        HostServices::kClockRate, LayoutLines(lab)});
+  frames.AddSink(csvRows);
+  std::optional<analysis::C3dWriter> c3d;
+  if (outputs.c3d != nullptr) {
+    c3d.emplace(*outputs.c3d, DescribeC3d(lab, rate, options), lab.shapes);
+    if (!c3d->Problem().empty()) {
+      Say("cannot write " + options.c3dPath + " as C3D: " + c3d->Problem());
+      shared.Device().OnCaptureStopped();
+      return kExitUsageOrLoading;
+    }
+    frames.AddSink(*c3d);
+  }
+  std::optional<analysis::MotWriter> mot;
+  if (outputs.mot != nullptr) {
+    mot.emplace(*outputs.mot, FileName(options.motPath), rate, lab.placements);
+    frames.AddSink(*mot);
+  }
+  const std::vector<OutputFile*> files = {&csv, outputs.c3d, outputs.mot};
   CaptureSummary summary(names);
 
   if (!options.zero) sink.SetRecording(true);
@@ -159,7 +227,7 @@ int RunCapture(const CaptureOptions& options, HostLog& log, OutputFile& csv) {
     RecordingLimits limits{options.seconds, options.stallSeconds,
                            options.sync == SyncChoice::kHardware};
     limits.endNow = [&]() -> std::optional<int> {
-      if (csv.Failure() || log.FileFailure()) return kExitOutputFailed;
+      if (AnyFailed(files) || log.FileFailure()) return kExitOutputFailed;
       if (const int signal = tools::TerminationSignal()) return tools::TerminationStatus(signal);
       return std::nullopt;
     };
@@ -177,11 +245,23 @@ int RunCapture(const CaptureOptions& options, HostLog& log, OutputFile& csv) {
   shared.Device().OnCaptureStopped();
   for (DeviceInstance* plate : detection.plates) plate->Device().OnCaptureStopped();
   frames.Finish();
-  // A capture that recorded no frame leaves an earlier file of the output's name as it was.
-  const bool kept = (frames.RowsWritten() > 0 || options.outputPath.empty()) && csv.Keep();
-  if (csv.Failure()) {
-    Say(*csv.Failure());
-    status = kExitOutputFailed;
+  if (c3d) c3d->Finish();
+  if (mot) mot->Finish();
+  // A capture that recorded no frame leaves an earlier file of an output's name as it was.
+  const bool recorded = frames.RowsWritten() > 0;
+  const bool kept = (recorded || options.outputPath.empty()) && csv.Keep();
+  for (OutputFile* file : files) {
+    if (file == nullptr) continue;
+    if (file != &csv && recorded) file->Keep();
+    if (file->Failure()) {
+      Say(*file->Failure());
+      status = kExitOutputFailed;
+    }
+  }
+  if (c3d && c3d->ZeroFilled() + c3d->FramesClosedUp() > 0) {
+    Say("C3D: " + std::to_string(c3d->ZeroFilled()) +
+        " plate samples not delivered were written as zeros, " +
+        std::to_string(c3d->FramesClosedUp()) + " frames of over-long gaps left out");
   }
   if (log.FileFailure()) status = kExitOutputFailed;  // said once the log is closed
   if (kept && !options.plotPath.empty()) {

@@ -14,10 +14,18 @@
 
 namespace torva::host {
 
-// Runs the capture, writes the CSV to `csv` and the plate report and summary to standard error;
-// returns the exit status. The CSV is kept (put in place under its name) only when it holds a
-// frame; a write to it or to the log that fails ends the recording, says why, and gives
-// kExitOutputFailed, with the rows written before kept.
-int RunCapture(const CaptureOptions& options, HostLog& log, OutputFile& csv);
+// Where a capture goes: the CSV always, a C3D file and an OpenSim motion file when asked for.
+struct CaptureOutputs {
+  OutputFile& csv;
+  OutputFile* c3d = nullptr;
+  OutputFile* mot = nullptr;
+};
+
+// Runs the capture, writes the outputs and the plate report and summary to standard error;
+// returns the exit status. The layout file is read before the plugin is loaded. An output is kept
+// (put in place under its name) only when the capture recorded a frame; a write to any output or
+// to the log that fails ends the recording, says why, and gives kExitOutputFailed, with what was
+// written before kept (whole rows; a C3D file completed to a valid file of the frames it holds).
+int RunCapture(const CaptureOptions& options, HostLog& log, const CaptureOutputs& outputs);
 
 }  // namespace torva::host

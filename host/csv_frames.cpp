@@ -1,6 +1,5 @@
 #include "host/csv_frames.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -37,7 +36,7 @@ std::string SecondsText(double seconds) {
 }  // namespace
 
 CsvFrames::CsvFrames(std::ostream& out, std::vector<CsvPlate> plates, double rate)
-    : out_(out), plates_(std::move(plates)), rate_(rate), deliveredUpTo_(plates_.size()) {}
+    : out_(out), plates_(std::move(plates)), rate_(rate) {}
 
 void CsvFrames::WriteHeading(const CsvHeading& heading) {
   out_ << "# plugin: " << heading.plugin << '\n';
@@ -46,55 +45,14 @@ void CsvFrames::WriteHeading(const CsvHeading& heading) {
   out_ << "# rate: requested " << heading.requestedRate << ", applied " << heading.appliedRate
        << " samples/s (" << heading.clockRate << " / " << heading.ticksPerSample
        << " ticks per sample)\n";
+  for (const std::string& line : heading.layout) out_ << "# layout: " << line << '\n';
   out_ << "frame,time_s";
   for (const CsvPlate& plate : plates_)
     for (const char* suffix : kColumnSuffixes) out_ << ',' << plate.instance << '.' << suffix;
   out_ << '\n';
 }
 
-void CsvFrames::Add(const FrameBlock& block) {
-  const auto found = std::find_if(plates_.begin(), plates_.end(), [&](const CsvPlate& plate) {
-    return plate.instance == block.device;
-  });
-  if (found == plates_.end()) return;
-  const std::size_t plate = static_cast<std::size_t>(found - plates_.begin());
-  for (std::uint32_t sample = 0; sample < block.samples; ++sample) {
-    const std::int64_t frame = block.firstFrame + sample;
-    const auto values = SampleOf(block, sample);
-    if (!values) continue;
-    if (nextUnwritten_ && frame < *nextUnwritten_) {
-      ++lateSamples_;
-      continue;
-    }
-    Row& row = pending_[frame];
-    row.resize(plates_.size());
-    row[plate] = *values;
-  }
-  const std::int64_t after = block.firstFrame + block.samples;
-  deliveredUpTo_[plate] = std::max(deliveredUpTo_[plate].value_or(after), after);
-  WriteCompleteRows();
-}
-
-void CsvFrames::WriteCompleteRows() {
-  std::optional<std::int64_t> complete;  // frames below it are complete
-  for (const auto& upTo : deliveredUpTo_) {
-    if (!upTo) {
-      complete.reset();
-      break;
-    }
-    complete = complete ? std::min(*complete, *upTo) : *upTo;
-  }
-  while (!pending_.empty()) {
-    const auto first = pending_.begin();
-    const bool isComplete = complete && first->first < *complete;
-    if (!isComplete && pending_.size() <= kMaxPendingFrames) break;
-    WriteRow(first->first, first->second);
-    nextUnwritten_ = first->first + 1;
-    pending_.erase(first);
-  }
-}
-
-void CsvFrames::WriteRow(std::int64_t frame, const Row& row) {
+void CsvFrames::WriteRow(std::int64_t frame, const FrameRow& row) {
   out_ << frame << ',' << SecondsText(static_cast<double>(frame) / rate_);
   for (std::size_t plate = 0; plate < plates_.size(); ++plate) {
     const bool delivered = plate < row.size() && row[plate].has_value();
@@ -104,16 +62,6 @@ void CsvFrames::WriteRow(std::int64_t frame, const Row& row) {
     }
   }
   out_ << '\n';
-  ++rowsWritten_;
-}
-
-void CsvFrames::Finish() {
-  for (const auto& [frame, row] : pending_) {
-    WriteRow(frame, row);
-    nextUnwritten_ = frame + 1;
-  }
-  pending_.clear();
-  out_.flush();
 }
 
 }  // namespace torva::host

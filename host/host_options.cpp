@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <iostream>
 #include <limits>
+#include <utility>
 
 #include "host/exit_status.h"
 #include "tools/torvactl/command_line.h"
@@ -86,6 +87,12 @@ std::optional<int> ParseCaptureOptions(const std::vector<std::string>& arguments
       "output", po::value<std::string>(&options.outputPath), "CSV file (default: standard output)")(
       "plot", po::value<std::string>(&options.plotPath),
       "PNG file: Fz, Cx and Cy of every plate over time (needs --output and gnuplot)")(
+      "c3d", po::value<std::string>(&options.c3dPath),
+      "C3D file: the plates' forces and moments with their corners and origins in the lab")(
+      "mot", po::value<std::string>(&options.motPath),
+      "OpenSim motion file: every plate's ground reaction force, CoP and free moment")(
+      "layout", po::value<std::string>(&options.layoutPath),
+      "layout file: where each plate stands in the lab (default: in a row along x)")(
       "stall", torvactl::NumberValue("--stall", options.stallSeconds, torvactl::kSecondsRule),
       "seconds without data that end the capture as stalled (default 2)");
   AddCommonOptions(description, options.common);
@@ -107,8 +114,28 @@ std::optional<int> ParseCaptureOptions(const std::vector<std::string>& arguments
     return kExitUsageOrLoading;
   }
   if (auto status = RefuseControlCharacters("--rate", options.rate)) return status;
-  if (auto status = RefuseControlCharacters("--output", options.outputPath)) return status;
-  return RefuseControlCharacters("--plot", options.plotPath);
+  for (const auto& [option, path] :
+       {std::pair<const char*, const std::string*>{"--output", &options.outputPath},
+        {"--plot", &options.plotPath},
+        {"--c3d", &options.c3dPath},
+        {"--mot", &options.motPath},
+        {"--layout", &options.layoutPath}}) {
+    if (auto status = RefuseControlCharacters(option, *path)) return status;
+  }
+  return std::nullopt;
+}
+
+std::optional<int> ParseDetectOptions(const std::vector<std::string>& arguments,
+                                      DetectOptions& options) {
+  po::options_description description("torva-host detect [options]");
+  description.add_options()("layout", po::value<std::string>(&options.layoutPath),
+                            "layout file: where each plate stands in the lab")(
+      "write-layout", po::value<std::string>(&options.writeLayoutPath),
+      "write the detected plates' layout (the default row for plates --layout does not name) "
+      "to this file, to edit");
+  AddCommonOptions(description, options.common);
+  if (const auto status = Parse(description, arguments)) return status;
+  return RefuseControlCharacters("--write-layout", options.writeLayoutPath);
 }
 
 std::optional<int> ParseCommonOptions(const char* usage, const std::vector<std::string>& arguments,

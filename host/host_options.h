@@ -27,12 +27,23 @@ struct CaptureOptions {
   bool zero = false;
   std::string outputPath;  // empty: standard output
   std::string plotPath;    // empty: no plot (needs outputPath)
+  std::string c3dPath;     // empty: no C3D file
+  std::string motPath;     // empty: no OpenSim motion file
+  std::string layoutPath;  // empty: the plates in the default row
   double stallSeconds = 2;
+};
+
+struct DetectOptions {
+  CommonOptions common;
+  std::string layoutPath;       // empty: the plates in the default row
+  std::string writeLayoutPath;  // empty: no layout file written
 };
 
 // Nothing when the command should run, otherwise the exit status (0 after --help).
 std::optional<int> ParseCaptureOptions(const std::vector<std::string>& arguments,
                                        CaptureOptions& options);
+std::optional<int> ParseDetectOptions(const std::vector<std::string>& arguments,
+                                      DetectOptions& options);
 std::optional<int> ParseCommonOptions(const char* usage, const std::vector<std::string>& arguments,
                                       CommonOptions& options);
 

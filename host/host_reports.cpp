@@ -3,11 +3,14 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "host/command_start.h"
 #include "host/exit_status.h"
+#include "host/output_file.h"
 #include "host/plate_detection.h"
+#include "host/plate_placement.h"
 #include "host/plugin_session.h"
 #include "host/recording_frame_sink.h"
 #include "plugin/devices/parameter_value.h"
@@ -84,14 +87,34 @@ void PrintDefinition(const DeviceDefinition& definition) {
 
 }  // namespace
 
-int RunDetect(const CommonOptions& options, HostLog& log) {
+int RunDetect(const DetectOptions& options, HostLog& log) {
+  std::optional<analysis::LabLayout> layout;
+  if (!ReadLayoutOption(options.layoutPath, layout)) return kExitUsageOrLoading;
+  std::string error;
+  std::unique_ptr<OutputFile> layoutFile;
+  if (!options.writeLayoutPath.empty()) {
+    layoutFile = OutputFile::Open(options.writeLayoutPath, error);
+    if (!layoutFile) {
+      Say(error);
+      return kExitUsageOrLoading;
+    }
+  }
   RecordingFrameSink sink;
-  const std::unique_ptr<PluginSession> session = StartSession(options, log, sink);
+  const std::unique_ptr<PluginSession> session = StartSession(options.common, log, sink);
   if (!session) return kExitUsageOrLoading;
-  const Detection detection = DetectPlates(*session, Milliseconds(options.detectTimeoutSeconds));
+  const Detection detection =
+      DetectPlates(*session, Milliseconds(options.common.detectTimeoutSeconds));
   if (detection.shared != nullptr) PrintInstance(*detection.shared);
   for (DeviceInstance* plate : detection.plates) PrintInstance(*plate);
-  return DetectionStatus(detection, options.detectTimeoutSeconds);
+  const int status = DetectionStatus(detection, options.common.detectTimeoutSeconds);
+  if (status != kExitSuccess || !layoutFile) return status;
+  const PlatesInLab lab = PlacePlates(layout, detection.plates);
+  layoutFile->Stream() << analysis::LayoutText(lab.names, lab.placements);
+  if (!layoutFile->Keep()) {
+    Say(*layoutFile->Failure());
+    return kExitOutputFailed;
+  }
+  return status;
 }
 
 int RunDefinitions(const CommonOptions& options, HostLog& log) {

@@ -60,11 +60,26 @@ int Capture(const std::vector<std::string>& arguments) {
   if (!OpenLog(log, options.common)) return kExitUsageOrLoading;
   std::string error;
   const std::unique_ptr<OutputFile> output = OutputFile::Open(options.outputPath, error);
-  if (!output) {
+  std::unique_ptr<OutputFile> c3d, mot;
+  if (output && !options.c3dPath.empty()) {
+    c3d = OutputFile::Open(options.c3dPath, error, OutputFile::Placement::kReplaceWhenKept,
+                           OutputFile::Units::kRecords);
+  }
+  if (output && (options.c3dPath.empty() || c3d) && !options.motPath.empty())
+    mot = OutputFile::Open(options.motPath, error);
+  if (!output || (!options.c3dPath.empty() && !c3d) || (!options.motPath.empty() && !mot)) {
     std::fprintf(stderr, "torva-host: %s\n", error.c_str());
     return kExitUsageOrLoading;
   }
-  return CloseLog(log, RunCapture(options, log, *output));
+  return CloseLog(log, RunCapture(options, log, {*output, c3d.get(), mot.get()}));
+}
+
+int Detect(const std::vector<std::string>& arguments) {
+  DetectOptions options;
+  if (const auto status = ParseDetectOptions(arguments, options)) return *status;
+  HostLog log(stderr, options.common.verbose);
+  if (!OpenLog(log, options.common)) return kExitUsageOrLoading;
+  return CloseLog(log, RunDetect(options, log));
 }
 
 template <typename Run>
@@ -77,7 +92,7 @@ void PrintHelp() {
   std::printf("\ncommand options:\n\n");
   Capture({"--help"});
   std::printf("\n");
-  Report("torva-host detect [options]", {"--help"}, RunDetect);
+  Detect({"--help"});
   std::printf("\n");
   Report("torva-host definitions [options]", {"--help"}, RunDefinitions);
   std::printf("\nexit status: 0 success; 1 wrong options, an output or log file that cannot be "
@@ -114,7 +129,7 @@ int RunCommand(const std::string& command, const std::vector<std::string>& argum
     return kExitSuccess;
   }
   if (command == "capture") return Capture(arguments);
-  if (command == "detect") return Report("torva-host detect [options]", arguments, RunDetect);
+  if (command == "detect") return Detect(arguments);
   if (command == "definitions")
     return Report("torva-host definitions [options]", arguments, RunDefinitions);
   std::fprintf(stderr, "torva-host: unknown command '%s'\n", command.c_str());

@@ -33,9 +33,10 @@ std::string Resolve(const std::string& path) {
 }  // namespace
 
 std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, std::string& error,
-                                             Placement placement) {
+                                             Placement placement, Units units) {
   if (path.empty()) {
-    return std::unique_ptr<OutputFile>(new OutputFile(STDOUT_FILENO, "standard output", "", ""));
+    return std::unique_ptr<OutputFile>(
+        new OutputFile(STDOUT_FILENO, "standard output", "", "", units));
   }
   const std::string target = Resolve(path);
   struct stat old {};
@@ -58,7 +59,7 @@ std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, std::strin
       if (fd >= 0) ::close(fd);
       return nullptr;
     }
-    return std::unique_ptr<OutputFile>(new OutputFile(fd, path, "", ""));
+    return std::unique_ptr<OutputFile>(new OutputFile(fd, path, "", "", units));
   }
   std::vector<char> name(target.begin(), target.end());
   const std::string suffix = ".partial-XXXXXX";
@@ -78,11 +79,13 @@ std::unique_ptr<OutputFile> OutputFile::Open(const std::string& path, std::strin
     mode = kNewFileMode & ~mask;
   }
   ::fchmod(fd, mode);
-  return std::unique_ptr<OutputFile>(new OutputFile(fd, path, target, name.data()));
+  return std::unique_ptr<OutputFile>(new OutputFile(fd, path, target, name.data(), units));
 }
 
-OutputFile::OutputFile(int fd, std::string name, std::string target, std::string temporary)
-    : fd_(fd),
+OutputFile::OutputFile(int fd, std::string name, std::string target, std::string temporary,
+                       Units units)
+    : units_(units),
+      fd_(fd),
       ownsFd_(fd != STDOUT_FILENO),
       regular_(fd != STDOUT_FILENO),
       name_(std::move(name)),
@@ -97,24 +100,59 @@ OutputFile::~OutputFile() {
 void OutputFile::Fail(int error) {
   if (!failure_) failure_ = "cannot write " + name_ + ": " + Reason(error);
   pending_.clear();
+  recordEnds_.clear();
+}
+
+std::size_t OutputFile::WholeUpTo(std::size_t limit) const {
+  if (units_ == Units::kRecords) {
+    std::size_t whole = 0;
+    for (const std::size_t end : recordEnds_)
+      if (end <= limit) whole = end;
+    return whole;
+  }
+  if (limit == 0) return 0;
+  const std::size_t lineEnd = pending_.rfind('\n', limit - 1);
+  return lineEnd == std::string::npos ? 0 : lineEnd + 1;
+}
+
+void OutputFile::EndRecord() {
+  if (!failure_) recordEnds_.push_back(pending_.size());
+}
+
+bool OutputFile::WriteAt(long long offset, const std::vector<std::uint8_t>& bytes) {
+  // Also after a failure: what was written stays, and rewriting it takes no new space.
+  const auto size = static_cast<long long>(bytes.size());
+  if (!regular_ || offset < 0 || offset + size > written_) {
+    Fail(EINVAL);
+    return false;
+  }
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t wrote = ::pwrite(fd_, bytes.data() + done, bytes.size() - done,
+                                   static_cast<off_t>(offset) + static_cast<off_t>(done));
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      Fail(wrote < 0 ? errno : ENOSPC);
+      return false;
+    }
+    done += static_cast<std::size_t>(wrote);
+  }
+  return true;
 }
 
 bool OutputFile::WriteWholeLines() {
   if (failure_) return false;
-  const std::size_t end = pending_.rfind('\n');
-  if (end == std::string::npos) return true;
-  const std::size_t count = end + 1;
+  const std::size_t count = WholeUpTo(pending_.size());
+  if (count == 0) return true;
   std::size_t done = 0;
   while (done < count) {
     const ssize_t wrote = ::write(fd_, pending_.data() + done, count - done);
     if (wrote < 0 && errno == EINTR) continue;
     if (wrote <= 0) {
       const int error = wrote < 0 ? errno : ENOSPC;
-      // Cut the file back to its last whole line: a reader never meets half a row.
+      // Cut the file back to its last whole line (or record): a reader never meets half a row.
       if (regular_) {
-        const std::size_t lineEnd = done == 0 ? std::string::npos : pending_.rfind('\n', done - 1);
-        const std::size_t whole = lineEnd == std::string::npos ? 0 : lineEnd + 1;
-        written_ += static_cast<long long>(whole);
+        written_ += static_cast<long long>(WholeUpTo(done));
         if (::ftruncate(fd_, written_) != 0) written_ = -1;
       }
       Fail(error);
@@ -124,14 +162,21 @@ bool OutputFile::WriteWholeLines() {
   }
   written_ += static_cast<long long>(count);
   pending_.erase(0, count);
+  if (units_ == Units::kRecords) {
+    std::vector<std::size_t> left;
+    for (const std::size_t end : recordEnds_)
+      if (end > count) left.push_back(end - count);
+    recordEnds_.swap(left);
+  }
   return true;
 }
 
 bool OutputFile::Flush() { return WriteWholeLines(); }
 
 bool OutputFile::Keep() {
-  // Text after the last line end is a line of its own.
-  if (!failure_ && !pending_.empty() && pending_.back() != '\n') pending_.push_back('\n');
+  // Text after the last line end is a line of its own; an unfinished record is left out.
+  if (units_ == Units::kLines && !failure_ && !pending_.empty() && pending_.back() != '\n')
+    pending_.push_back('\n');
   WriteWholeLines();
   if (!ownsFd_) return !failure_;
   ownsFd_ = false;

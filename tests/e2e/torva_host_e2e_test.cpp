@@ -22,6 +22,13 @@ namespace {
 
 constexpr const char* kTorvaHost = TORVA_HOST_PATH;
 constexpr const char* kPluginPath = TORVA_PLUGIN_PATH;
+constexpr const char* kCaptureFilesCheck = TORVA_CAPTURE_FILES_CHECK;
+constexpr const char* kPython = "/usr/bin/python3";
+constexpr const char* kC3dReader = TORVA_C3D_READER;
+// Two plates, the second moved and turned a quarter turn.
+constexpr const char* kLayout =
+    "[TA601201P048311]\nx_mm = 0\ny_mm = 0\n\n"
+    "[TA601202P048318]\nx_mm = 700\ny_mm = 100\nrotation_deg = 90\n";
 constexpr std::chrono::seconds kCommandLimit{40};
 constexpr int kCaptureSeconds = 3;
 constexpr int kRateHz = 1000;
@@ -95,7 +102,10 @@ TEST_F(TorvaHost, CapturesTwoEmulatedPlatesIntoContiguousCommonFrames) {
     comments.push_back(lines.front());
     lines.erase(lines.begin());
   }
-  ASSERT_EQ(comments.size(), 4u);
+  ASSERT_EQ(comments.size(), 6u);
+  // Without a layout file the plates stand in the default row, the first at the lab's origin.
+  EXPECT_NE(comments[4].find(" x_mm=0 y_mm=0 z_mm=0 rotation_deg=0"), std::string::npos);
+  EXPECT_EQ(comments[5].rfind("# layout: ", 0), 0u) << comments[5];
   EXPECT_EQ(comments[0], std::string("# plugin: ") +
                              std::filesystem::path(kPluginPath).lexically_normal().string());
   EXPECT_EQ(comments[3],
@@ -114,6 +124,37 @@ TEST_F(TorvaHost, CapturesTwoEmulatedPlatesIntoContiguousCommonFrames) {
 
   lines.erase(lines.begin());
   EXPECT_GE(CheckRows(lines, header.size()), kSamplesPerPacket);
+}
+
+// The files for analysis, read as analysis tools read them (an independent C3D reader, the C3D
+// format's force-platform computation): each loaded sample's CoP and Fz in the lab where the CSV
+// and the layout put them, and a motion-file row per CSV row with vy = -Fz; detect writes the
+// layout in force.
+TEST_F(TorvaHost, WritesC3dAndMotionFilesThatAgreeWithTheCsvInTheLab) {
+  ::setenv("TORVA_SIMULATE", "2", 1);
+  WriteFile(Path("lab.ini"), kLayout);
+  const CommandRun run =
+      Run({"capture", "--seconds", std::to_string(kCaptureSeconds), "--layout", Path("lab.ini"),
+           "--output", Path("t.csv"), "--c3d", Path("t.c3d"), "--mot", Path("t.mot")});
+  ASSERT_TRUE(run.exit.finished);
+  ASSERT_EQ(run.exit.status, 0) << run.err;
+  const CommandRun check =
+      RunCommand({kPython, kCaptureFilesCheck, Path("t.csv"), Path("t.c3d"), Path("t.mot")},
+                 Path("check.out"), Path("check.err"), kCommandLimit);
+  ASSERT_TRUE(check.exit.finished);
+  EXPECT_EQ(check.exit.status, 0) << check.out << check.err;
+  EXPECT_EQ(check.out.rfind("ok: ", 0), 0u) << check.out;
+  EXPECT_NE(std::stol(check.out.substr(4)), 0) << check.out;  // loaded samples were compared
+
+  const CommandRun detect =
+      Run({"detect", "--layout", Path("lab.ini"), "--write-layout", Path("written.ini")});
+  ASSERT_TRUE(detect.exit.finished);
+  EXPECT_EQ(detect.exit.status, 0) << detect.err;
+  const std::string written = ReadFile(Path("written.ini"));
+  const std::size_t second = written.find("[TA601202P048318]");
+  ASSERT_NE(second, std::string::npos) << written;
+  EXPECT_NE(written.find("x_mm = 700", second), std::string::npos) << written;
+  EXPECT_NE(written.find("rotation_deg = 90", second), std::string::npos) << written;
 }
 
 // The same capture over the real libusb path: the emulated amplifiers answer usbfs requests.
@@ -176,7 +217,8 @@ TEST_F(TorvaHost, NoPlatesEndsWithStatusTwoAndLeavesAnEarlierFileAlone) {
 TEST_F(TorvaHost, AFullDiskEndsTheCaptureWithStatusOneAndWholeRows) {
   ::setenv("TORVA_SIMULATE", "2", 1);
   const CommandRun run =
-      Run({"capture", "--seconds", "30", "--output", Path("capture.csv")},
+      Run({"capture", "--seconds", "30", "--output", Path("capture.csv"), "--c3d",
+           Path("capture.c3d")},
           {"/bin/sh", "-c", "ulimit -f 128 && exec \"$0\" \"$@\""});
   ASSERT_TRUE(run.exit.finished);
   EXPECT_EQ(run.exit.status, 1) << run.err;
@@ -185,6 +227,12 @@ TEST_F(TorvaHost, AFullDiskEndsTheCaptureWithStatusOneAndWholeRows) {
       << run.err;
   EXPECT_NE(run.err.find(" warnings, "), std::string::npos) << run.err;
   EXPECT_GE(CheckCsv(Path("capture.csv")), kSamplesPerPacket);
+  // The C3D file, cut at its last whole frame, says how many frames it holds.
+  const CommandRun read = RunCommand({kPython, kC3dReader, Path("capture.c3d")},
+                                     Path("read.out"), Path("read.err"), kCommandLimit);
+  ASSERT_TRUE(read.exit.finished);
+  EXPECT_EQ(read.exit.status, 0) << read.out << read.err;
+  EXPECT_NE(read.out.find("\"frames\": "), std::string::npos) << read.out;
 }
 
 // Ctrl-C in mid-capture, once rows are being written: the capture ends as if its time were up,
@@ -260,9 +308,13 @@ TEST_F(TorvaHost, BadOptionsAreRefusedBeforeAnythingStarts) {
       {"capture", "--output", Path("no/such/folder/out.csv")},
       {"capture", "--output", Path("out.csv"), "--plot", Path("p.png\n!touch injected")},
       {"capture", "--rate", "1000\n# a line of its own"},
+      {"capture", "--c3d", Path("t.c3d\n")},
+      {"capture", "--layout", Path("bad.ini")},
+      {"detect", "--layout", Path("no-such.ini")},
       {"capture", "--no-such-option"},
       {"no-such-command"},
   };
+  WriteFile(Path("bad.ini"), "[TA601201P048311]\nx_mm = 0\ny_mm = 0\nrotation = 90\n");
   for (const auto& arguments : refused) {
     const CommandRun run = Run(arguments);
     ASSERT_TRUE(run.exit.finished);

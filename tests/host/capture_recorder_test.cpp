@@ -41,8 +41,7 @@ class CaptureRecorderTest : public ::testing::Test {
   }
 
   CaptureFrameSink sink_;
-  std::ostringstream out_;
-  CsvFrames csv_{out_, {{"A", "definition"}}, 1000.0};
+  FrameRows rows_{{"A"}};
   CaptureSummary summary_{{"A"}};
   std::atomic<bool> stop_{false};
   std::thread feeder_;
@@ -52,7 +51,7 @@ TEST_F(CaptureRecorderTest, RecordsForItsLengthFromTheFirstBlock) {
   // The clock is read before the first block can arrive; the recording runs from that block on.
   const auto started = std::chrono::steady_clock::now();
   Feed(0);
-  const RecordingOutcome outcome = Record(sink_, csv_, summary_, {0.3, 2.0, false});
+  const RecordingOutcome outcome = Record(sink_, rows_, summary_, {0.3, 2.0, false});
   EXPECT_EQ(outcome.status, kExitSuccess);
   EXPECT_EQ(outcome.message, "");
   EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(300));
@@ -62,7 +61,7 @@ TEST_F(CaptureRecorderTest, RecordsForItsLengthFromTheFirstBlock) {
 
 TEST_F(CaptureRecorderTest, BlocksThatStopEndTheCaptureAsStalled) {
   Feed(5);
-  const RecordingOutcome outcome = Record(sink_, csv_, summary_, {30, 0.2, false});
+  const RecordingOutcome outcome = Record(sink_, rows_, summary_, {30, 0.2, false});
   EXPECT_EQ(outcome.status, kExitStalled);
   EXPECT_EQ(outcome.message,
             "no data from the plates for 0.2 s: acquisition has stalled (an amplifier may have "
@@ -74,13 +73,13 @@ TEST_F(CaptureRecorderTest, BlocksThatStopEndTheCaptureAsStalled) {
 TEST_F(CaptureRecorderTest, NoFirstBlockWithinItsLimitIsAStall) {
   RecordingLimits limits{30, 2, false};
   limits.firstBlockLimit = std::chrono::milliseconds(100);
-  const RecordingOutcome outcome = Record(sink_, csv_, summary_, limits);
+  const RecordingOutcome outcome = Record(sink_, rows_, summary_, limits);
   EXPECT_EQ(outcome.status, kExitStalled);
   EXPECT_EQ(outcome.message.rfind("no data from the plates for 0.1 s", 0), 0u) << outcome.message;
 }
 
 TEST_F(CaptureRecorderTest, NoTriggerWithinTheCaptureLengthIsReportedAsSuch) {
-  const RecordingOutcome outcome = Record(sink_, csv_, summary_, {0.2, 2, true});
+  const RecordingOutcome outcome = Record(sink_, rows_, summary_, {0.2, 2, true});
   EXPECT_EQ(outcome.status, kExitStalled);
   EXPECT_EQ(outcome.message, "no hardware trigger seen");
 }
@@ -89,8 +88,7 @@ TEST_F(CaptureRecorderTest, NoTriggerWithinTheCaptureLengthIsReportedAsSuch) {
 // the recording's time runs out, it ends on a whole row, B's cells filled too; and an end asked
 // for by the caller (a signal) is taken to a frame boundary the same way.
 TEST_F(CaptureRecorderTest, TheRecordingEndsOnAWholeRowWhenPlatesDeliverOneAfterTheOther) {
-  std::ostringstream out;
-  CsvFrames csv(out, {{"A", "definition"}, {"B", "definition"}}, 1000.0);
+  FrameRows rows({"A", "B"});
   CaptureSummary summary({"A", "B"});
   feeder_ = std::thread([this] {
     const std::uint32_t outputs[] = {0, 1, 2};
@@ -104,11 +102,11 @@ TEST_F(CaptureRecorderTest, TheRecordingEndsOnAWholeRowWhenPlatesDeliverOneAfter
     }
   });
   RecordingLimits limits{0.2, 2.0, false};
-  EXPECT_EQ(Record(sink_, csv, summary, limits).status, kExitSuccess);
-  EXPECT_TRUE(csv.Level());
+  EXPECT_EQ(Record(sink_, rows, summary, limits).status, kExitSuccess);
+  EXPECT_TRUE(rows.Level());
   limits.endNow = [] { return std::optional<int>(130); };
-  EXPECT_EQ(Record(sink_, csv, summary, limits).status, 130);
-  EXPECT_TRUE(csv.Level());
+  EXPECT_EQ(Record(sink_, rows, summary, limits).status, 130);
+  EXPECT_TRUE(rows.Level());
   EXPECT_EQ(summary.Plates()[0].samples, summary.Plates()[1].samples);
 }
 
