@@ -10,8 +10,9 @@ Usage:
                                       SUMMARY_MAX_VALUES values as their size only), frame count and
                                       its sources, the first and last frame's channels
   c3d_reader.py FILE --check K=JSON   ... and exits 1 unless each K has the value JSON; K is
-                                      GROUP:PARAMETER, header:FIELD, frames, frame_sources:SOURCE
-                                      or frame:N (the channels of frame N, 0-based; -1 the last).
+                                      GROUP:PARAMETER, header:FIELD, frames, frame_sources:SOURCE,
+                                      type:GROUP:PARAMETER ([element type, dimensions]) or
+                                      frame:N (the channels of frame N, 0-based; -1 the last).
                                       Numbers match to float precision.
 """
 
@@ -264,6 +265,9 @@ def lookup(result, key):
         return result['header'].get(key[len('header:'):])
     if key.startswith('frame_sources:'):
         return result['frame_sources'].get(key[len('frame_sources:'):])
+    if key.startswith('type:'):
+        found = result['types'].get(key[len('type:'):])
+        return [found['type'], found['dimensions']] if found else None
     group, _, name = key.partition(':')
     return result['groups'].get(group, {}).get(name)
 
