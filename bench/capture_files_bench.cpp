@@ -16,14 +16,9 @@
 
 #include "bench/bench_support.h"
 #include "bench/chain_session.h"
-#include "host/analysis/c3d_writer.h"
-#include "host/analysis/mot_writer.h"
 #include "host/capture_frame_sink.h"
 #include "host/capture_summary.h"
-#include "host/csv_frames.h"
-#include "host/frame_rows.h"
-#include "host/output_file.h"
-#include "host/plate_placement.h"
+#include "host/capture_writers.h"
 
 using namespace torva;
 using Clock = std::chrono::steady_clock;
@@ -77,23 +72,13 @@ int main(int argc, char** argv) {
 
   sink.SetRecording(true);
   const double applied = session.StartCapture(rate);
-  host::FrameRows rows(lab.names);
   std::vector<host::CsvPlate> columns;
   for (const std::string& name : lab.names) columns.push_back({name, "bench"});
-  host::CsvFrames csv(csvFile->Stream(), columns, applied);
-  csv.WriteHeading({"bench", rate, applied, 0, host::HostServices::kClockRate, LayoutLines(lab)});
-  host::analysis::C3dDescription description;
-  description.analogRate = applied;
-  for (std::size_t plate = 0; plate < lab.names.size(); ++plate) {
-    const auto frame = host::analysis::DescribeForC3d(lab.placements[plate], lab.shapes[plate]);
-    description.plates.push_back({lab.names[plate], frame.cornersMm, frame.originMm});
-  }
-  description.software = "bench_capture_files";
-  host::analysis::C3dWriter c3d(*c3dFile, description, lab.shapes);
-  host::analysis::MotWriter mot(*motFile, "capture.mot", applied, lab.placements);
-  rows.AddSink(csv);
-  rows.AddSink(c3d);
-  rows.AddSink(mot);
+  host::CaptureWriters writers({*csvFile, c3dFile.get(), motFile.get()}, lab, columns,
+                              {"bench", rate, applied, 0, host::HostServices::kClockRate,
+                               LayoutLines(lab)},
+                              "Software trigger");
+  host::FrameRows& rows = writers.Rows();
   host::CaptureSummary summary(lab.names);
 
   // The writing thread is this one: it takes the blocks and writes every row, as torva-host does.
@@ -118,10 +103,7 @@ int main(int argc, char** argv) {
   const double lastMemory = ResidentMiB();
   session.Close();
   const double cpuBefore = ThreadCpuSeconds();
-  rows.Finish();
-  c3d.Finish();
-  mot.Finish();
-  const bool kept = csvFile->Keep() && c3dFile->Keep() && motFile->Keep();
+  const bool kept = writers.Finish(false);
   writingCpu += ThreadCpuSeconds() - cpuBefore;
 
   unsigned long long missing = 0;
@@ -130,8 +112,7 @@ int main(int argc, char** argv) {
               applied);
   std::printf("rows written           %llu in %.1f s\n",
               static_cast<unsigned long long>(rows.RowsWritten()), elapsed);
-  std::printf("missing frames         %llu (all plates); C3D zero-filled samples %llu\n", missing,
-              static_cast<unsigned long long>(c3d.ZeroFilled()));
+  std::printf("missing frames         %llu (all plates)\n", missing);
   std::printf("writing thread CPU     %.1f%% of one core (%.2f s)\n",
               100.0 * writingCpu / elapsed, writingCpu);
   std::printf("resident memory        %.1f MiB at %.0f s, %.1f MiB at %.0f s\n",

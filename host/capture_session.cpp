@@ -2,14 +2,11 @@
 
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "host/analysis/c3d_writer.h"
-#include "host/analysis/mot_writer.h"
 #include "host/capture_frame_sink.h"
 #include "host/capture_recorder.h"
 #include "host/capture_plot.h"
@@ -17,7 +14,6 @@
 #include "host/command_start.h"
 #include "host/csv_frames.h"
 #include "host/exit_status.h"
-#include "host/frame_rows.h"
 #include "host/plate_detection.h"
 #include "host/plate_placement.h"
 #include "host/plugin_session.h"
@@ -90,50 +86,9 @@ void BroadcastZero(DeviceInstance& shared) {
   shared.Device().OnParametersChanged();
 }
 
-bool AnyFailed(const std::vector<OutputFile*>& files) {
-  for (const OutputFile* file : files)
-    if (file != nullptr && file->Failure()) return true;
-  return false;
-}
-
-std::string FileName(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// Now, in UTC, as 2026-12-10T05:12:00Z.
-std::string UtcNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm parts{};
-  gmtime_r(&now, &parts);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-  return text;
-}
-
-analysis::C3dDescription DescribeC3d(const PlatesInLab& lab, double rate,
-                                     const CaptureOptions& options) {
-  analysis::C3dDescription description;
-  description.analogRate = rate;
-  for (std::size_t plate = 0; plate < lab.names.size(); ++plate) {
-    const analysis::C3dPlateFrame frame =
-        analysis::DescribeForC3d(lab.placements[plate], lab.shapes[plate]);
-    description.plates.push_back({lab.names[plate], frame.cornersMm, frame.originMm});
-  }
-  description.software = "torva-host";
-  description.version = TORVA_VERSION_TEXT;
-  description.company = "Torva";
-  description.startTimeUtc = UtcNow();
-  description.syncMode =
-      options.sync == SyncChoice::kHardware ? "Hardware trigger" : "Software trigger";
-  description.layout = LayoutLines(lab);
-  return description;
-}
-
 }  // namespace
 
 int RunCapture(const CaptureOptions& options, HostLog& log, const CaptureOutputs& outputs) {
-  OutputFile& csv = outputs.csv;
   std::optional<analysis::LabLayout> layout;
   if (!ReadLayoutOption(options.layoutPath, layout)) return kExitUsageOrLoading;
   CaptureFrameSink sink;
@@ -185,27 +140,16 @@ int RunCapture(const CaptureOptions& options, HostLog& log, const CaptureOutputs
     return kExitDetectionFailed;
   }
   const double rate = static_cast<double>(HostServices::kClockRate) / static_cast<double>(ticks);
-  FrameRows frames(names);
-  CsvFrames csvRows(csv.Stream(), columns, rate);
-  csvRows.WriteHeading({session->PluginPath(), options.rate, rate, ticks,
-                        HostServices::kClockRate, LayoutLines(lab)});
-  frames.AddSink(csvRows);
-  std::optional<analysis::C3dWriter> c3d;
-  if (outputs.c3d != nullptr) {
-    c3d.emplace(*outputs.c3d, DescribeC3d(lab, rate, options), lab.shapes);
-    if (!c3d->Problem().empty()) {
-      Say("cannot write " + options.c3dPath + " as C3D: " + c3d->Problem());
-      shared.Device().OnCaptureStopped();
-      return kExitUsageOrLoading;
-    }
-    frames.AddSink(*c3d);
+  CaptureWriters writers(outputs, lab, columns,
+                         {session->PluginPath(), options.rate, rate, ticks,
+                          HostServices::kClockRate, LayoutLines(lab)},
+                         options.sync == SyncChoice::kHardware ? "Hardware trigger"
+                                                               : "Software trigger");
+  if (!writers.Problem().empty()) {
+    Say("cannot write " + options.c3dPath + " as C3D: " + writers.Problem());
+    shared.Device().OnCaptureStopped();
+    return kExitUsageOrLoading;
   }
-  std::optional<analysis::MotWriter> mot;
-  if (outputs.mot != nullptr) {
-    mot.emplace(*outputs.mot, FileName(options.motPath), rate, lab.placements);
-    frames.AddSink(*mot);
-  }
-  const std::vector<OutputFile*> files = {&csv, outputs.c3d, outputs.mot};
   CaptureSummary summary(names);
 
   if (!options.zero) sink.SetRecording(true);
@@ -227,11 +171,11 @@ int RunCapture(const CaptureOptions& options, HostLog& log, const CaptureOutputs
     RecordingLimits limits{options.seconds, options.stallSeconds,
                            options.sync == SyncChoice::kHardware};
     limits.endNow = [&]() -> std::optional<int> {
-      if (AnyFailed(files) || log.FileFailure()) return kExitOutputFailed;
+      if (writers.AnyFailed() || log.FileFailure()) return kExitOutputFailed;
       if (const int signal = tools::TerminationSignal()) return tools::TerminationStatus(signal);
       return std::nullopt;
     };
-    RecordingOutcome outcome = Record(sink, frames, summary, limits);
+    RecordingOutcome outcome = Record(sink, writers.Rows(), summary, limits);
     if (outcome.status == kExitStalled) outcome.message += LostPlatesText(shared, plates);
     if (const int signal = tools::TerminationSignal()) {
       Say(std::string("interrupted by ") + tools::TerminationSignalName(signal) +
@@ -244,27 +188,9 @@ int RunCapture(const CaptureOptions& options, HostLog& log, const CaptureOutputs
   sink.SetRecording(false);
   shared.Device().OnCaptureStopped();
   for (DeviceInstance* plate : detection.plates) plate->Device().OnCaptureStopped();
-  frames.Finish();
-  if (c3d) c3d->Finish();
-  if (mot) mot->Finish();
-  // A capture that recorded no frame leaves an earlier file of an output's name as it was.
-  const bool recorded = frames.RowsWritten() > 0;
-  const bool kept = (recorded || options.outputPath.empty()) && csv.Keep();
-  for (OutputFile* file : files) {
-    if (file == nullptr) continue;
-    if (file != &csv && recorded) file->Keep();
-    if (file->Failure()) {
-      Say(*file->Failure());
-      status = kExitOutputFailed;
-    }
-  }
-  if (c3d && c3d->ZeroFilled() + c3d->FramesClosedUp() > 0) {
-    Say("C3D: " + std::to_string(c3d->ZeroFilled()) +
-        " plate samples not delivered were written as zeros, " +
-        std::to_string(c3d->FramesClosedUp()) + " frames of over-long gaps left out");
-  }
+  if (!writers.Finish(options.outputPath.empty())) status = kExitOutputFailed;
   if (log.FileFailure()) status = kExitOutputFailed;  // said once the log is closed
-  if (kept && !options.plotPath.empty()) {
+  if (writers.CsvKept() && !options.plotPath.empty()) {
     const PlotOutcome plot = DrawCapturePlot(options.outputPath, options.plotPath, names);
     if (!plot.drawn) Say(plot.message);
   }

@@ -10,16 +10,10 @@
 
 #include "host/host_log.h"
 #include "host/host_options.h"
+#include "host/capture_writers.h"
 #include "host/output_file.h"
 
 namespace torva::host {
-
-// Where a capture goes: the CSV always, a C3D file and an OpenSim motion file when asked for.
-struct CaptureOutputs {
-  OutputFile& csv;
-  OutputFile* c3d = nullptr;
-  OutputFile* mot = nullptr;
-};
 
 // Runs the capture, writes the outputs and the plate report and summary to standard error;
 // returns the exit status. The layout file is read before the plugin is loaded. An output is kept

@@ -44,6 +44,8 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
 
   std::ostream& Stream() { return stream_; }
+  // The output's name as the user gave it ("standard output" without one).
+  const std::string& Name() const { return name_; }
   // Writes the whole lines (records) collected so far; false once the output has failed.
   bool Flush();
   // kRecords: what was written to the stream so far ends a whole record.
