@@ -5,7 +5,8 @@
 #                machine settings;
 #   development  the public header, the libraries' .so links, torva-usb.pc and the CMake package;
 #   tools        torvactl, torva-host, their manual pages and the udev rule;
-#   plugin       libTorvaplugin.so in <libdir>/torva.
+#   plugin       libTorvaplugin.so in <libdir>/torva;
+#   python       the Python package `torva` where Debian's python3 finds it.
 # Tests, benches and emulator-only programs are not installed.
 include(CMakePackageConfigHelpers)
 
@@ -45,6 +46,24 @@ install(FILES ${PROJECT_SOURCE_DIR}/udev/70-torva-amplifiers.rules
 if(TORVA_MAN_PAGES)
   install(FILES ${TORVA_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
 endif()
+
+# The Python package (pure Python over ctypes): with the prefix /usr in Debian's shared
+# dist-packages, under another prefix where Debian's python3 looks for that prefix's packages.
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  set(torva_python_directory lib/python3/dist-packages)
+else()
+  find_package(Python3 COMPONENTS Interpreter QUIET)
+  if(Python3_FOUND)
+    set(torva_python_directory
+      lib/python${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}/dist-packages)
+  else()
+    set(torva_python_directory lib/python3/dist-packages)
+  endif()
+endif()
+set(TORVA_PYTHON_DIRECTORY ${torva_python_directory} CACHE STRING
+  "Where the Python package torva is installed, relative to the prefix")
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/torva DESTINATION ${TORVA_PYTHON_DIRECTORY}
+  COMPONENT python FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
 
 # pkg-config: torva-usb.pc, relocatable (its prefix is worked out from where the file lies), so
 # that an install under a staging prefix is found through PKG_CONFIG_PATH as well.

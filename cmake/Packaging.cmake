@@ -4,6 +4,7 @@
 #   libtorva-usb-dev  header, .so links, torva-usb.pc, CMake package   (needs libtorva-usb0)
 #   torva-plugin      the host plugin                                    (needs libtorva-usb0)
 #   torva-tools       torvactl, torva-host, manual pages, udev rule      (needs both above)
+#   python3-torva     the Python package torva, architecture all          (needs libtorva-usb0)
 # Dependencies on system libraries come from dpkg-shlibdeps (Debian package dpkg-dev).
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME torva)
@@ -15,7 +16,7 @@ set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL runtime development tools plugin)
+set(CPACK_COMPONENTS_ALL runtime development tools plugin python)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # dpkg-shlibdeps runs in each component's staging folder; the project's own libraries lie in the
@@ -61,6 +62,12 @@ set(CPACK_DEBIAN_PLUGIN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PLUGIN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/libtorva-usb/postinst
   ${PROJECT_SOURCE_DIR}/packaging/libtorva-usb/postrm)
 set(CPACK_DEBIAN_PLUGIN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# Pure Python: one package for every architecture; the library comes from libtorva-usb0.
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-torva)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3:any, python3-numpy")
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SHLIBDEPS OFF)
 
 # Every package's documentation folder holds the changelog (compressed as Debian wants it, without
 # a time stamp); the runtime and plugin packages give their lintian overrides with the reasons.
@@ -68,7 +75,8 @@ find_program(TORVA_GZIP gzip REQUIRED)
 execute_process(COMMAND ${TORVA_GZIP} -9nc ${PROJECT_SOURCE_DIR}/packaging/changelog
   OUTPUT_FILE ${CMAKE_BINARY_DIR}/debian/changelog.gz COMMAND_ERROR_IS_FATAL ANY)
 foreach(component_package IN ITEMS runtime:libtorva-usb${PROJECT_VERSION_MAJOR}
-                                   development:libtorva-usb-dev plugin:torva-plugin tools:torva-tools)
+                                   development:libtorva-usb-dev plugin:torva-plugin tools:torva-tools
+                                   python:python3-torva)
   string(REPLACE ":" ";" component_package ${component_package})
   list(GET component_package 0 component)
   list(GET component_package 1 package)
@@ -88,5 +96,7 @@ cpack_add_component(development DISPLAY_NAME "Torva driver development files" DE
   DESCRIPTION "Header, pkg-config file and CMake package of the Torva driver library.")
 cpack_add_component(plugin DISPLAY_NAME "Torva host plugin" DEPENDS runtime
   DESCRIPTION "libTorvaplugin.so, the motion-capture host plugin for Torva force plates.")
+cpack_add_component(python DISPLAY_NAME "Torva Python package" DEPENDS runtime
+  DESCRIPTION "The Torva driver library from Python, with numpy arrays.")
 cpack_add_component(tools DISPLAY_NAME "Torva tools" DEPENDS runtime plugin
   DESCRIPTION "torvactl and torva-host, their manual pages and the amplifiers' udev rule.")

@@ -15,7 +15,7 @@ packages=(
   gnuplot-nox
   clang libclang-rt-14-dev
   help2man dpkg-dev lintian
-  python3
+  python3 python3-numpy python3-pytest python3-matplotlib
 )
 
 # The 32-bit (i386) build: gcc -m32 with its 32-bit C and C++ libraries, and the i386 libraries it
