@@ -116,9 +116,11 @@ std::vector<std::uint8_t> C3dParameterSection::Finish(const std::uint8_t (&first
 
   const C3dParameterHeader header{{firstWord[0], firstWord[1]},
                                   static_cast<std::uint8_t>(blocks), processorType};
-  std::vector<std::uint8_t> section = C3dBytes(header);
-  section.insert(section.end(), records_.begin(), records_.end());
-  section.resize(blocks * kC3dBlockBytes, 0);
+  // Sized once and filled in place: the header, the records, zeros to the end of the last block.
+  std::vector<std::uint8_t> section(blocks * kC3dBlockBytes, 0);
+  const std::vector<std::uint8_t> headerBytes = C3dBytes(header);
+  std::copy(headerBytes.begin(), headerBytes.end(), section.begin());
+  std::copy(records_.begin(), records_.end(), section.begin() + sizeof(C3dParameterHeader));
   return section;
 }
 
