@@ -56,10 +56,8 @@ int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 60.0;
   const int plates = argc > 2 ? std::atoi(argv[2]) : 25;
   const std::string rate = argc > 3 ? argv[3] : "2000";
-  ::setenv("TORVA_SIMULATE", std::to_string(plates).c_str(), 1);
   const std::string directory = "/tmp/torva-bench-files";
-  std::filesystem::create_directories(directory + "/cfg");
-  ::setenv("TORVA_SETTINGS", (directory + "/settings.conf").c_str(), 1);
+  bench::UseEmulatedPlates(plates, directory);
 
   host::CaptureFrameSink sink;
   bench::ChainSession session(sink);

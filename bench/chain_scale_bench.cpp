@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -20,10 +19,8 @@ int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 60.0;
   const int plates = argc > 2 ? std::atoi(argv[2]) : 25;
   const std::string rate = argc > 3 ? argv[3] : "2000";
-  ::setenv("TORVA_SIMULATE", std::to_string(plates).c_str(), 1);
   const std::string directory = "/tmp/torva-bench-chain";
-  std::filesystem::create_directories(directory + "/cfg");
-  ::setenv("TORVA_SETTINGS", (directory + "/settings.conf").c_str(), 1);
+  bench::UseEmulatedPlates(plates, directory);
 
   bench::CountingSink sink;
   bench::ChainSession session(sink);

@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,6 +19,14 @@
 #include "plugin/frame/plugin_exports.h"
 
 namespace torva::bench {
+
+// The next plugin session sees `plates` emulated plates, with machine settings of its own in
+// `directory` (created when missing).
+inline void UseEmulatedPlates(int plates, const std::string& directory) {
+  ::setenv("TORVA_SIMULATE", std::to_string(plates).c_str(), 1);
+  std::filesystem::create_directories(directory + "/cfg");
+  ::setenv("TORVA_SETTINGS", (directory + "/settings.conf").c_str(), 1);
+}
 
 class ChainSession {
  public:

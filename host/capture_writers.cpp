@@ -1,6 +1,7 @@
 #include "host/capture_writers.h"
 
 #include <ctime>
+#include <filesystem>
 
 #include "host/command_start.h"
 
@@ -8,11 +9,6 @@ namespace torva::host {
 namespace {
 
 const std::string kNoProblem;
-
-std::string FileName(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // Now, in UTC, as 2026-12-10T05:12:00Z.
 std::string UtcNow() {
@@ -59,7 +55,7 @@ CaptureWriters::CaptureWriters(const CaptureOutputs& outputs, const PlatesInLab&
     if (c3d_->Problem().empty()) rows_.AddSink(*c3d_);
   }
   if (outputs_.mot != nullptr) {
-    mot_.emplace(*outputs_.mot, FileName(outputs_.mot->Name()), heading.appliedRate,
+    mot_.emplace(*outputs_.mot, std::filesystem::path(outputs_.mot->Name()).filename().string(), heading.appliedRate,
                  lab.placements);
     rows_.AddSink(*mot_);
   }
