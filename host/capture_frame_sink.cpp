@@ -9,13 +9,8 @@ void CaptureFrameSink::Deliver(const std::string& device, std::int64_t firstFram
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!recording_) return;
-    FrameBlock block;
-    block.device = device;
-    block.firstFrame = firstFrame;
-    block.samples = samples;
-    if (outputs != nullptr) block.outputs.assign(outputs, outputs + outputCount);
-    if (values != nullptr) block.values.assign(values, values + valueCount);
-    waiting_.push_back(std::move(block));
+    waiting_.push_back(
+        CopyBlock(device, firstFrame, samples, outputs, outputCount, values, valueCount));
     const auto now = Clock::now();
     if (!firstBlock_) firstBlock_ = now;
     lastBlock_ = now;

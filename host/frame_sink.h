@@ -22,6 +22,20 @@ struct FrameBlock {
   std::vector<float> values;
 };
 
+// A copy of a pushed block; null arrays count as empty.
+inline FrameBlock CopyBlock(const std::string& device, std::int64_t firstFrame,
+                            std::uint32_t samples, const std::uint32_t* outputs,
+                            std::uint32_t outputCount, const float* values,
+                            std::uint32_t valueCount) {
+  FrameBlock block;
+  block.device = device;
+  block.firstFrame = firstFrame;
+  block.samples = samples;
+  if (outputs != nullptr) block.outputs.assign(outputs, outputs + outputCount);
+  if (values != nullptr) block.values.assign(values, values + valueCount);
+  return block;
+}
+
 class FrameSink {
  public:
   virtual ~FrameSink() = default;

@@ -69,6 +69,36 @@ std::optional<int> RefuseControlCharacters(const char* option, const std::string
   return std::nullopt;
 }
 
+std::optional<int> ReadSync(const std::string& text, SyncChoice& sync) {
+  if (text == "software") {
+    sync = SyncChoice::kSoftware;
+  } else if (text == "hardware") {
+    sync = SyncChoice::kHardware;
+  } else {
+    std::fprintf(stderr, "torva-host: --sync '%s': choose software or hardware\n", text.c_str());
+    return kExitUsageOrLoading;
+  }
+  return std::nullopt;
+}
+
+std::optional<int> CheckRate(const std::string& rate) {
+  if (rate.empty()) {
+    std::fprintf(stderr, "torva-host: --rate needs a value\n");
+    return kExitUsageOrLoading;
+  }
+  return RefuseControlCharacters("--rate", rate);
+}
+
+// The options that set up the acquisition, as capture and live take them.
+void AddAcquisitionOptions(po::options_description& description, std::string& rate,
+                           std::string& sync, double& threshold) {
+  description.add_options()("rate", po::value<std::string>(&rate),
+                            "acquisition rate handed to the plugin as text (default 1000)")(
+      "sync", po::value<std::string>(&sync), "software | hardware (default software)")(
+      "threshold", torvactl::NumberValue("--threshold", threshold, kThresholdRule),
+      "Fz threshold in N (default 20)");
+}
+
 }  // namespace
 
 std::optional<int> ParseCaptureOptions(const std::vector<std::string>& arguments,
@@ -77,12 +107,7 @@ std::optional<int> ParseCaptureOptions(const std::vector<std::string>& arguments
   po::options_description description("torva-host capture [options]");
   description.add_options()(
       "seconds", torvactl::NumberValue("--seconds", options.seconds, torvactl::kSecondsRule),
-      "seconds to record from the first block (default 5)")(
-      "rate", po::value<std::string>(&options.rate),
-      "acquisition rate handed to the plugin as text (default 1000)")(
-      "sync", po::value<std::string>(&sync), "software | hardware (default software)")(
-      "threshold", torvactl::NumberValue("--threshold", options.threshold, kThresholdRule),
-      "Fz threshold in N (default 20)")("zero", po::bool_switch(&options.zero),
+      "seconds to record from the first block (default 5)")("zero", po::bool_switch(&options.zero),
                                         "zero the plates once the capture runs")(
       "output", po::value<std::string>(&options.outputPath), "CSV file (default: standard output)")(
       "plot", po::value<std::string>(&options.plotPath),
@@ -95,25 +120,15 @@ std::optional<int> ParseCaptureOptions(const std::vector<std::string>& arguments
       "layout file: where each plate stands in the lab (default: in a row along x)")(
       "stall", torvactl::NumberValue("--stall", options.stallSeconds, torvactl::kSecondsRule),
       "seconds without data that end the capture as stalled (default 2)");
+  AddAcquisitionOptions(description, options.rate, sync, options.threshold);
   AddCommonOptions(description, options.common);
   if (const auto status = Parse(description, arguments)) return status;
-  if (sync == "software") {
-    options.sync = SyncChoice::kSoftware;
-  } else if (sync == "hardware") {
-    options.sync = SyncChoice::kHardware;
-  } else {
-    std::fprintf(stderr, "torva-host: --sync '%s': choose software or hardware\n", sync.c_str());
-    return kExitUsageOrLoading;
-  }
+  if (auto status = ReadSync(sync, options.sync)) return status;
   if (!options.plotPath.empty() && options.outputPath.empty()) {
     std::fprintf(stderr, "torva-host: --plot draws from the CSV file: give --output too\n");
     return kExitUsageOrLoading;
   }
-  if (options.rate.empty()) {
-    std::fprintf(stderr, "torva-host: --rate needs a value\n");
-    return kExitUsageOrLoading;
-  }
-  if (auto status = RefuseControlCharacters("--rate", options.rate)) return status;
+  if (auto status = CheckRate(options.rate)) return status;
   for (const auto& [option, path] :
        {std::pair<const char*, const std::string*>{"--output", &options.outputPath},
         {"--plot", &options.plotPath},
@@ -136,6 +151,37 @@ std::optional<int> ParseDetectOptions(const std::vector<std::string>& arguments,
   AddCommonOptions(description, options.common);
   if (const auto status = Parse(description, arguments)) return status;
   return RefuseControlCharacters("--write-layout", options.writeLayoutPath);
+}
+
+std::optional<int> ParseLiveOptions(const std::vector<std::string>& arguments,
+                                    LiveOptions& options) {
+  std::string sync = "software";
+  po::options_description description("torva-host live [options]");
+  description.add_options()(
+      "port", po::value<std::uint16_t>(&options.port),
+      "port of the live page (default 8080; 0: any free port)")(
+      "listen", po::value<std::string>(&options.listen),
+      "address to listen on (default 127.0.0.1: this machine only; another address lets anyone "
+      "on that network watch and press the buttons)")(
+      "trials", po::value<std::string>(&options.trialsPath),
+      "folder of the recorded trials, trial-NNN.c3d and trial-NNN.csv (default: trials)")(
+      "layout", po::value<std::string>(&options.layoutPath),
+      "layout file: where each plate stands in the lab (default: in a row along x)");
+  AddAcquisitionOptions(description, options.rate, sync, options.threshold);
+  AddCommonOptions(description, options.common);
+  if (const auto status = Parse(description, arguments)) return status;
+  if (auto status = ReadSync(sync, options.sync)) return status;
+  if (auto status = CheckRate(options.rate)) return status;
+  for (const auto& [option, path] :
+       {std::pair<const char*, const std::string*>{"--trials", &options.trialsPath},
+        {"--layout", &options.layoutPath}}) {
+    if (auto status = RefuseControlCharacters(option, *path)) return status;
+  }
+  if (options.trialsPath.empty()) {
+    std::fprintf(stderr, "torva-host: --trials needs a folder\n");
+    return kExitUsageOrLoading;
+  }
+  return std::nullopt;
 }
 
 std::optional<int> ParseCommonOptions(const char* usage, const std::vector<std::string>& arguments,

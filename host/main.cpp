@@ -3,6 +3,8 @@
 //   torva-host capture [--seconds S] [--rate R] [--sync software|hardware] [--threshold N] [--zero]
 //                      [--output FILE] [--log FILE] [--verbose] [--plugin PATH]
 //                      [--detect-timeout S] [--stall S]
+//   torva-host live [--port P] [--listen ADDRESS] [--trials DIR] [--layout FILE] [--rate R]
+//                   [--sync software|hardware] [--threshold N] [common options]
 //   torva-host detect [common options]
 //   torva-host definitions [common options]
 // Exit status: 0 success, 1 usage, loading or output failure, 2 no plates, 3 detection failed,
@@ -22,6 +24,7 @@
 #include "host/host_log.h"
 #include "host/host_options.h"
 #include "host/host_reports.h"
+#include "host/live/live_session.h"
 #include "host/output_file.h"
 #include "tools/signals/termination_request.h"
 
@@ -33,6 +36,7 @@ void PrintUsage(std::FILE* stream) {
   std::fprintf(stream,
                "Usage: torva-host <command> [options]\n\ncommands:\n"
                "  capture      detect the plates and record them to CSV\n"
+               "  live         watch the plates in a browser and record trials from there\n"
                "  detect       detect the plates and list every instance\n"
                "  definitions  list the device definitions the plugin declares\n\n"
                "Run 'torva-host <command> --help' for a command's options.\n");
@@ -74,6 +78,14 @@ int Capture(const std::vector<std::string>& arguments) {
   return CloseLog(log, RunCapture(options, log, {*output, c3d.get(), mot.get()}));
 }
 
+int Live(const std::vector<std::string>& arguments) {
+  LiveOptions options;
+  if (const auto status = ParseLiveOptions(arguments, options)) return *status;
+  HostLog log(stderr, options.common.verbose);
+  if (!OpenLog(log, options.common)) return kExitUsageOrLoading;
+  return CloseLog(log, RunLive(options, log));
+}
+
 int Detect(const std::vector<std::string>& arguments) {
   DetectOptions options;
   if (const auto status = ParseDetectOptions(arguments, options)) return *status;
@@ -91,6 +103,8 @@ void PrintHelp() {
   PrintUsage(stdout);
   std::printf("\ncommand options:\n\n");
   Capture({"--help"});
+  std::printf("\n");
+  Live({"--help"});
   std::printf("\n");
   Detect({"--help"});
   std::printf("\n");
@@ -129,6 +143,7 @@ int RunCommand(const std::string& command, const std::vector<std::string>& argum
     return kExitSuccess;
   }
   if (command == "capture") return Capture(arguments);
+  if (command == "live") return Live(arguments);
   if (command == "detect") return Detect(arguments);
   if (command == "definitions")
     return Report("torva-host definitions [options]", arguments, RunDefinitions);

@@ -33,6 +33,11 @@ struct Detection {
 // Instantiates the shared device and waits at most `limit` for the detection to end.
 Detection DetectPlates(PluginSession& session, std::chrono::milliseconds limit);
 
+// Asks the plugin to detect again (its "ScanForHardware" action) while the shared device exists,
+// and waits at most `limit` for that detection to end. Plates found since appear, plates no longer
+// found show as not connected. Acquisition must be stopped.
+Detection Rescan(PluginSession& session, DeviceInstance& shared, std::chrono::milliseconds limit);
+
 // Whether the plate instance shows "Connected".
 bool IsConnected(DeviceInstance& plate);
 

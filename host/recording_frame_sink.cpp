@@ -8,8 +8,8 @@ void RecordingFrameSink::Deliver(const std::string& device, std::int64_t firstFr
                                  std::uint32_t samples, const std::uint32_t* outputs,
                                  std::uint32_t outputCount, const float* values,
                                  std::uint32_t valueCount) {
-  FrameBlock block{
-      device, firstFrame, samples, {outputs, outputs + outputCount}, {values, values + valueCount}};
+  FrameBlock block =
+      CopyBlock(device, firstFrame, samples, outputs, outputCount, values, valueCount);
   std::lock_guard<std::mutex> lock(mutex_);
   blocks_.push_back(std::move(block));
 }

@@ -1,0 +1,30 @@
+# Writes OUTPUT: a C++ source defining FindPageFile over the files of the live page, each held as
+# bytes, so that the program serves its page without reading files at run time.
+#   cmake -DPAGE_DIR=... -DOUTPUT=... -P embed_page.cmake
+set(files index.html live.css live.js)
+set(types "text/html; charset=utf-8" "text/css; charset=utf-8" "text/javascript; charset=utf-8")
+set(source "// Made by host/live/embed_page.cmake from host/live/page: do not edit.\n")
+string(APPEND source "#include \"host/live/live_routes.h\"\n\nnamespace torva::host::live {\nnamespace {\n")
+set(index 0)
+foreach(file IN LISTS files)
+  file(READ "${PAGE_DIR}/${file}" bytes HEX)
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "'\\\\x\\1'," bytes "${bytes}")
+  string(APPEND source "constexpr char kFile${index}[] = {${bytes} 0};\n")
+  math(EXPR index "${index} + 1")
+endforeach()
+string(APPEND source "const PageFile kFiles[] = {\n")
+set(index 0)
+foreach(file IN LISTS files)
+  list(GET types ${index} type)
+  set(path "/${file}")
+  if(file STREQUAL "index.html")
+    set(path "/")
+  endif()
+  string(APPEND source "    {\"${path}\", \"${type}\", {kFile${index}, sizeof kFile${index} - 1}},\n")
+  math(EXPR index "${index} + 1")
+endforeach()
+string(APPEND source "};\n}  // namespace\n\nconst PageFile* FindPageFile(std::string_view target) {\n"
+  "  for (const PageFile& file : kFiles)\n    if (file.path == target) return &file;\n"
+  "  return nullptr;\n}\n\n}  // namespace torva::host::live\n")
+file(WRITE "${OUTPUT}.new" "${source}")
+file(COPY_FILE "${OUTPUT}.new" "${OUTPUT}" ONLY_IF_DIFFERENT)
