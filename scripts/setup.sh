@@ -16,6 +16,7 @@ packages=(
   clang libclang-rt-14-dev
   help2man dpkg-dev lintian
   python3 python3-numpy python3-pytest python3-matplotlib
+  chromium chromium-driver python3-selenium python3-websockets
 )
 
 # The 32-bit (i386) build: gcc -m32 with its 32-bit C and C++ libraries, and the i386 libraries it

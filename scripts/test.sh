@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up, builds, and runs the whole test suite:
 #   1. the normal build: every test except those that need a real amplifier, then the Python
-#      package's tests against its library;
+#      package's tests against its library, then torva-host live's protocol and browser tests
+#      (headless Chromium); the browser test's screenshot goes to build/artefacts;
 #   2. a build with AddressSanitizer and UndefinedBehaviorSanitizer: the same tests again;
 #   3. a build with ThreadSanitizer: the same tests again. The end-to-end tests (label e2e) run
 #      with the suppressions in tests/e2e/tsan-suppressions.txt, which cover only the emulated
@@ -16,6 +17,7 @@ scripts/setup.sh --with-i386
 scripts/build.sh build -DTORVA_BUILD_BENCH=OFF
 ctest --test-dir build -j2 --output-on-failure -LE hardware
 /usr/bin/python3 -m pytest -q python/tests
+TORVA_ARTEFACTS_DIR="$PWD/build/artefacts" /usr/bin/python3 -m pytest -q tests/live
 
 scripts/build.sh build-sanitize -DTORVA_SANITIZE=ON -DTORVA_BUILD_BENCH=OFF
 ctest --test-dir build-sanitize -j2 --output-on-failure -LE hardware

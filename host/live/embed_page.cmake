@@ -2,7 +2,7 @@
 # bytes, so that the program serves its page without reading files at run time.
 #   cmake -DPAGE_DIR=... -DOUTPUT=... -P embed_page.cmake
 set(files index.html live.css live.js)
-set(types "text/html; charset=utf-8" "text/css; charset=utf-8" "text/javascript; charset=utf-8")
+set(types text/html text/css text/javascript)
 set(source "// Made by host/live/embed_page.cmake from host/live/page: do not edit.\n")
 string(APPEND source "#include \"host/live/live_routes.h\"\n\nnamespace torva::host::live {\nnamespace {\n")
 set(index 0)

@@ -19,7 +19,7 @@ namespace torva::host::live {
 // A file of the page, built into the program.
 struct PageFile {
   std::string_view path;  // "/", "/live.js", ...
-  std::string_view contentType;
+  std::string_view contentType;  // all of them UTF-8 text
   std::string_view body;
 };
 

@@ -199,7 +199,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
                                 header(http::field::origin), core_.loopbackOnly_});
     switch (route.kind) {
       case RouteKind::kPageFile:
-        return Send(request, http::status::ok, route.file->contentType, route.file->body);
+        return Send(request, http::status::ok,
+                    std::string(route.file->contentType) + "; charset=utf-8", route.file->body);
       case RouteKind::kStream:
         if (core_.Clients() >= LiveServer::kMaxClients) {
           return Send(request, http::status::service_unavailable, "text/plain; charset=utf-8",
@@ -222,10 +223,10 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
   }
 
   void Send(const http::request<http::string_body>& request, http::status status,
-            std::string_view type, std::string_view body) {
+            const std::string& type, std::string_view body) {
     auto response = std::make_shared<http::response<http::string_body>>(status, request.version());
     response->set(http::field::server, "torva-host");
-    response->set(http::field::content_type, beast::string_view(type.data(), type.size()));
+    response->set(http::field::content_type, type);
     response->set(http::field::cache_control, "no-store");
     response->set("X-Content-Type-Options", "nosniff");
     response->set("X-Frame-Options", "DENY");

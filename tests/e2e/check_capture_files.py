@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Checks torva-host's C3D and OpenSim motion files against its CSV, as analysis tools read them.
 
-Usage: check_capture_files.py CSV C3D MOT
+Usage: check_capture_files.py CSV C3D [MOT]
 
 The C3D file is read with the independent reader (tests/host/c3d_reader.py) and its force
 platforms are computed as the C3D format describes TYPE-2 plates: plate axes from CORNERS, the
@@ -149,12 +149,13 @@ def check_mot(path, plates, rows):
 
 
 def main():
-    csv, c3d, mot = sys.argv[1:4]
+    csv, c3d = sys.argv[1:3]
+    mot = sys.argv[3] if len(sys.argv) > 3 else None
     layout, plates, rows = read_csv(csv)
     if not rows:
         fail('the CSV has no rows')
     loaded = check_c3d(c3d, layout, plates, rows)
-    motion_rows = check_mot(mot, plates, rows)
+    motion_rows = check_mot(mot, plates, rows) if mot else 0
     print('ok: %d loaded samples, %d motion rows' % (loaded, motion_rows))
 
 
