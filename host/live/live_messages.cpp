@@ -150,7 +150,15 @@ std::string StateMessage(const LiveTick& tick, std::uint64_t lostMessages, std::
   json.Key("missing").Integer(static_cast<std::int64_t>(tick.view.missing));
   json.Key("drops").Integer(static_cast<std::int64_t>(tick.view.dropped));
   json.Key("lost_messages").Integer(static_cast<std::int64_t>(lostMessages));
-  json.Key("clients").Integer(static_cast<std::int64_t>(clients)).Close('}');
+  json.Key("clients").Integer(static_cast<std::int64_t>(clients));
+  json.Key("delay_ms");
+  if (tick.view.newestArrival) {
+    json.Number(std::chrono::duration<double, std::milli>(tick.taken - *tick.view.newestArrival)
+                    .count());
+  } else {
+    json.Null();
+  }
+  json.Close('}');
   json.Key("recording").Open('{').Key("active").Bool(tick.recording.active);
   if (tick.recording.active) {
     json.Key("trial").Text(tick.recording.trial);

@@ -3,7 +3,8 @@
 //
 // To the page: "layout" (the plates, where they stand, the rate; on connecting and after every
 // detection), "state" (about 30 a second: the latest values of the frame shown, the Fz range over
-// the interval, the CoP in the lab, the stream's counts, the trial being recorded), "trials" (the
+// the interval, the CoP in the lab, the stream's counts and how old the newest block was when the
+// message was made, the trial being recorded), "trials" (the
 // trials recorded; on connecting and when a trial ends) and "notice" (what a command did, what
 // went wrong). From the page: {"command": ...} with one of the names below, and "plate" for a
 // blink; anything else is not a command.
@@ -45,6 +46,7 @@ struct RecordingState {
 // What one state message is made of.
 struct LiveTick {
   LiveView view;
+  Clock::time_point taken;  // when the view was taken
   std::shared_ptr<const LiveLayout> layout;
   RecordingState recording;
 };

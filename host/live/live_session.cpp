@@ -45,6 +45,7 @@ class TickSource {
   live::LiveTick Tick(live::LiveFeed& feed) {
     live::LiveTick tick;
     tick.view = feed.TakeView();
+    tick.taken = Clock::now();
     std::lock_guard<std::mutex> lock(mutex_);
     tick.layout = layout_;
     tick.recording = recording_;
@@ -169,10 +170,15 @@ class LiveRun {
     }
   }
 
+  // The plugin ends acquisition to send the blink; it starts again at once.
   void BlinkPlate(const std::string& name) {
+    if (trial_) return Notice(true, "a blink pauses acquisition: stop the trial first");
     for (DeviceInstance* plate : detection_.plates) {
       if (plate->Name() != name) continue;
-      if (Blink(*plate)) Notice(false, "plate " + name + " blinks");
+      StopCapture(*detection_.shared, detection_.plates);
+      const bool blinked = Blink(*plate);
+      if (Prepare() != kExitSuccess) return Notice(true, "acquisition could not start again");
+      if (blinked) Notice(false, "plate " + name + " blinks");
       return;
     }
     Notice(true, "no plate " + name + " to blink");

@@ -30,12 +30,10 @@ class LiveProgram:
         self.trials_dir = self.folder / 'trials'
         self.log_path = self.folder / 'stderr.txt'
         self.out_path = self.folder / 'stdout.txt'
-        environment = dict(os.environ, TORVA_SIMULATE=str(plates))
-        environment.pop('LD_PRELOAD', None)
         with open(self.log_path, 'w') as log, open(self.out_path, 'w') as out:
             self.process = subprocess.Popen(
-                [PROGRAM, 'live', '--port', '0', '--trials', str(self.trials_dir), *arguments],
-                cwd=self.folder, env=environment, stdout=out, stderr=log)
+                [self.program(), 'live', '--port', '0', '--trials', str(self.trials_dir), *arguments],
+                cwd=self.folder, env=self.environment(plates), stdout=out, stderr=log)
         deadline = time.monotonic() + START_LIMIT_S
         while not (match := ADDRESS.search(self.out_path.read_text())):
             if self.process.poll() is not None:
@@ -48,6 +46,16 @@ class LiveProgram:
         self.url = match.group(1)
         self.port = int(match.group(2))
         self.plate_names = PLATE_LINE.findall(self.log_text())
+
+    @staticmethod
+    def program():
+        return PROGRAM
+
+    @staticmethod
+    def environment(plates):
+        environment = dict(os.environ, TORVA_SIMULATE=str(plates))
+        environment.pop('LD_PRELOAD', None)
+        return environment
 
     def log_text(self):
         return self.log_path.read_text(errors='replace')
