@@ -37,14 +37,19 @@ std::optional<std::int64_t> LiveFeed::BeginTrial() {
 }
 
 std::optional<std::int64_t> LiveFeed::EndTrial() {
-  std::optional<std::int64_t> last;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    trialOpen_ = false;
-    last = picture_.ShownFrame();
-  }
-  arrived_.notify_all();
-  return last;
+  std::lock_guard<std::mutex> lock(mutex_);
+  return picture_.NewestFrame();
+}
+
+bool LiveFeed::Reached(std::int64_t frame) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::optional<std::int64_t> shown = picture_.ShownFrame();
+  return shown && *shown >= frame;
+}
+
+void LiveFeed::CloseTrial() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  trialOpen_ = false;
 }
 
 std::vector<FrameBlock> LiveFeed::TakeTrialBlocks(Clock::time_point until) {

@@ -4,8 +4,10 @@
 // which writes the trial's files. The plugin's thread only copies under a short lock: a slow page
 // or a slow disk never holds up a push.
 //
-// A trial holds exactly the frames from the first one no plate had delivered when it began to the
-// last one every plate keeping up had delivered when it ended, so it has no gap at either end.
+// A trial holds exactly the frames from the first one no plate had delivered when Record came to
+// the newest one any plate had delivered when Stop came. The other plates' blocks up to that frame
+// are on their way then, so the trial's blocks keep coming until the owner closes it once every
+// plate keeping up has delivered its last frame: a trial has no gap at either end.
 //
 // Threads: Deliver from the plugin's threads; the server's thread takes views; the main thread
 // sets the plates and runs the trials. One lock guards everything. Life cycle: outlives the
@@ -38,10 +40,15 @@ class LiveFeed final : public FrameSink {
 
   // Begins a trial; the frame it starts from (nothing: from the first frame that comes).
   std::optional<std::int64_t> BeginTrial();
-  // Ends the trial: the last frame it holds (nothing when no frame came at all).
+  // The trial's last frame, now that it ends (nothing when no frame came at all). Its blocks keep
+  // coming until CloseTrial.
   std::optional<std::int64_t> EndTrial();
+  // Whether every plate keeping up has delivered `frame`.
+  bool Reached(std::int64_t frame);
+  // No more blocks go to the trial (the ones waiting stay until taken).
+  void CloseTrial();
   // Waits until a block of the trial waits or `until` has passed, then hands the waiting blocks
-  // over (those of the trial that ended too, until they are taken).
+  // over.
   std::vector<FrameBlock> TakeTrialBlocks(Clock::time_point until);
 
  private:

@@ -30,6 +30,8 @@ using live::LiveCommand;
 
 constexpr std::chrono::milliseconds kTrialPollInterval{33};
 constexpr std::chrono::seconds kConnectionCheckInterval{1};
+// How long an ended trial waits for the plates behind to deliver its last frame.
+constexpr std::chrono::seconds kTrialEndLimit{2};
 
 // What the server's thread reads for each state message beside the feed.
 class TickSource {
@@ -191,7 +193,7 @@ class LiveRun {
     std::string error;
     trial_ = live::TrialRecorder::Open(trialSetup_, number, first, error);
     if (!trial_) {
-      feed_.EndTrial();
+      feed_.CloseTrial();
       feed_.TakeTrialBlocks(Clock::now());
       return Notice(true, live::TrialName(number) + " cannot be recorded: " + error);
     }
@@ -199,23 +201,31 @@ class LiveRun {
     Notice(false, trial_->Name() + " recording");
   }
 
+  // Stop: the trial ends at the newest frame any plate has delivered; it is closed once the other
+  // plates have delivered up to there too (see TakeTrialBlocks).
   void EndTrial() {
-    if (!trial_) return Notice(true, "no trial is recording");
+    if (!trial_ || trial_->Ended()) return Notice(true, "no trial is recording");
     trial_->SetLastFrame(feed_.EndTrial());
+    trialEndLimit_ = Clock::now() + kTrialEndLimit;
     TakeTrialBlocks(Clock::now());
-    if (trial_) CloseTrial();
   }
 
-  // Hands the blocks of the trial to its files; a failed write ends the trial at once, keeping
-  // what was written.
+  // Hands the blocks of the trial to its files and closes an ended trial once it is complete (or
+  // a plate that stopped delivering has had its time). A failed write ends the trial at once,
+  // keeping what was written.
   void TakeTrialBlocks(Clock::time_point until) {
     const std::vector<FrameBlock> blocks = feed_.TakeTrialBlocks(until);
     if (!trial_) return;
     for (const FrameBlock& block : blocks) trial_->Add(block);
-    if (const auto failure = trial_->Failure()) {
-      Notice(true, "cannot write " + *failure);
+    const auto failure = trial_->Failure();
+    const bool complete = trial_->Ended() && (!trial_->LastFrame() ||
+                                              feed_.Reached(*trial_->LastFrame()) ||
+                                              Clock::now() >= trialEndLimit_);
+    if (failure || complete) {
+      if (failure) Notice(true, *failure);
       if (!trial_->Ended()) trial_->SetLastFrame(feed_.EndTrial());
-      feed_.TakeTrialBlocks(Clock::now());
+      feed_.CloseTrial();
+      for (const FrameBlock& block : feed_.TakeTrialBlocks(Clock::now())) trial_->Add(block);
       return CloseTrial();
     }
     source_.SetRecording({true, trial_->Name(),
@@ -283,7 +293,8 @@ class LiveRun {
   }
 
   int Finish(int status) {
-    if (trial_) EndTrial();
+    if (trial_ && !trial_->Ended()) EndTrial();
+    while (trial_) TakeTrialBlocks(Clock::now() + kTrialPollInterval);
     server_.Stop();
     StopCapture(*detection_.shared, detection_.plates);
     return status;
@@ -301,6 +312,7 @@ class LiveRun {
   PreparedCapture prepared_;
   live::TrialSetup trialSetup_;
   std::unique_ptr<live::TrialRecorder> trial_;
+  Clock::time_point trialEndLimit_;
   std::vector<live::TrialRecord> trials_;
   std::shared_ptr<const live::LiveLayout> layoutNow_;
   std::atomic<bool> refusedLogged_{false};

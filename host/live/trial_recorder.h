@@ -58,8 +58,9 @@ class TrialRecorder final : private RowSink {
   void Add(const FrameBlock& block);
   // The trial's last frame (nothing: it holds no frame).
   void SetLastFrame(std::optional<std::int64_t> lastFrame);
-  // Whether SetLastFrame was called.
+  // Whether SetLastFrame was called, and the last frame it gave.
   bool Ended() const { return ended_; }
+  const std::optional<std::int64_t>& LastFrame() const { return lastFrame_; }
   // Why a write failed, once one has.
   std::optional<std::string> Failure() const;
   // Completes and keeps the files when the trial holds a frame; false (with `record` listing what

@@ -10,26 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "tests/host/frame_blocks.h"
+
 namespace torva::host {
 namespace {
 
 constexpr double kRate = 1000.0;
 
-// A block of `samples` samples whose Fz is frame + fzOffset, outputs listed in declaration order.
 FrameBlock Block(const std::string& device, std::int64_t firstFrame, std::uint32_t samples,
                  float fzOffset = 0) {
-  FrameBlock block;
-  block.device = device;
-  block.firstFrame = firstFrame;
-  block.samples = samples;
-  block.outputs = {0, 1, 2};
-  for (std::uint32_t sample = 0; sample < samples; ++sample) {
-    for (std::size_t value = 0; value < kValuesPerSample; ++value) {
-      block.values.push_back(value == kFzIndex ? static_cast<float>(firstFrame + sample) + fzOffset
-                                               : static_cast<float>(value));
-    }
-  }
-  return block;
+  return testing::FzBlock(device, firstFrame, samples, fzOffset);
 }
 
 std::vector<std::string> Lines(const std::string& text) {
