@@ -1,14 +1,16 @@
 // torva-usbfs-run: runs a command with emulated amplifiers plugged into an emulated USB bus that
 // the real libusb-1.0 reaches through umockdev, so that the driver library and its tools take the
 // code path of real hardware without any.
-//   torva-usbfs-run [--amplifiers SPEC] [--reply-status S] [--unplug INDEX@SECONDS] [--statistics]
-//                   -- COMMAND [ARGUMENTS...]
+//   torva-usbfs-run [--amplifiers SPEC] [--reply-status S] [--unplug INDEX@WHEN] [--plug WHEN]
+//                   [--statistics] -- COMMAND [ARGUMENTS...]
 // SPEC is a count or a comma-separated list of product types, as for TORVA_SIMULATE (default 1);
 // TORVA_SIMULATE itself is cleared for the command. --reply-status makes every amplifier answer
 // every command with status S (0..255; 1 is "done"), so that it declines them all. --statistics
 // prints the usbfs requests served and, per amplifier, the command transmissions and the
 // streaming packets sent to standard error at the end. --unplug pulls amplifier INDEX out of the
-// bus SECONDS after the command started.
+// bus, --plug plugs one more amplifier (of the default product type, with a serial of its own)
+// in; WHEN is a number of seconds after the command started, or "usr1": once torva-usbfs-run
+// receives SIGUSR1 (so that a test acts when its program is ready).
 // Exits with the command's status.
 
 #include <signal.h>
@@ -22,6 +24,7 @@
 #include <exception>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,17 +38,37 @@ namespace {
 
 constexpr int kUsageStatus = 2;
 constexpr int kFailureStatus = 1;
+constexpr auto kEventPollInterval = std::chrono::milliseconds(50);
+
+// A plug or unplug, after a delay or on SIGUSR1.
+struct BusEvent {
+  bool plug = false;
+  long index = -1;  // unplug: the amplifier
+  std::optional<double> seconds;  // nothing: on SIGUSR1
+};
 
 struct Options {
   std::string amplifiers = "1";
   bool statistics = false;
   int replyStatus = -1;  // -1: the amplifiers answer as they normally do
-  long unplugIndex = -1;  // -1: nothing is unplugged
-  double unplugSeconds = 0.0;
+  std::vector<BusEvent> events;
   std::vector<std::string> command;
 };
 
 volatile sig_atomic_t childPid = 0;
+volatile sig_atomic_t usr1Received = 0;
+
+void NoteUsr1(int) { usr1Received = 1; }
+
+// WHEN: seconds (0 .. 3600) or "usr1".
+bool ParseWhen(const std::string& text, BusEvent& event) {
+  if (text == "usr1") return true;
+  char* end = nullptr;
+  const double seconds = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || !(seconds >= 0.0) || seconds > 3600.0) return false;
+  event.seconds = seconds;
+  return true;
+}
 
 // Passes an interrupt or termination on to the command, which then ends and so ends the run.
 void ForwardSignal(int signal) {
@@ -55,7 +78,7 @@ void ForwardSignal(int signal) {
 int Usage() {
   std::fprintf(stderr,
                "usage: torva-usbfs-run [--amplifiers COUNT|TYPE,TYPE...] [--reply-status S] "
-               "[--unplug INDEX@SECONDS] [--statistics] -- "
+               "[--unplug INDEX@WHEN] [--plug WHEN] [--statistics] -- "
                "COMMAND [ARGUMENTS...]\n");
   return kUsageStatus;
 }
@@ -71,19 +94,22 @@ bool Parse(int argc, char** argv, Options& options) {
       if (*end != '\0' || end == argv[i] || status < 0 || status > UINT8_MAX) return false;
       options.replyStatus = static_cast<int>(status);
     } else if (std::strcmp(argv[i], "--unplug") == 0 && i + 1 < argc) {
-      // INDEX@SECONDS, both plain non-negative numbers.
+      // INDEX@WHEN, INDEX a plain non-negative number.
       const std::string spec = argv[++i];
       const auto at = spec.find('@');
       if (at == std::string::npos) return false;
       char* end = nullptr;
       const std::string index = spec.substr(0, at);
-      const std::string seconds = spec.substr(at + 1);
-      options.unplugIndex = std::strtol(index.c_str(), &end, 10);
-      if (index.empty() || *end != '\0' || options.unplugIndex < 0) return false;
-      options.unplugSeconds = std::strtod(seconds.c_str(), &end);
-      if (seconds.empty() || *end != '\0' || !(options.unplugSeconds >= 0.0) ||
-          options.unplugSeconds > 3600.0)
-        return false;
+      BusEvent event;
+      event.index = std::strtol(index.c_str(), &end, 10);
+      if (index.empty() || *end != '\0' || event.index < 0) return false;
+      if (!ParseWhen(spec.substr(at + 1), event)) return false;
+      options.events.push_back(event);
+    } else if (std::strcmp(argv[i], "--plug") == 0 && i + 1 < argc) {
+      BusEvent event;
+      event.plug = true;
+      if (!ParseWhen(argv[++i], event)) return false;
+      options.events.push_back(event);
     } else if (std::strcmp(argv[i], "--statistics") == 0) {
       options.statistics = true;
     } else {
@@ -141,36 +167,61 @@ int main(int argc, char** argv) {
     sigemptyset(&forward.sa_mask);
     sigaction(SIGINT, &forward, nullptr);
     sigaction(SIGTERM, &forward, nullptr);
+    struct sigaction usr1 {};
+    usr1.sa_handler = NoteUsr1;
+    sigemptyset(&usr1.sa_mask);
+    sigaction(SIGUSR1, &usr1, nullptr);
     torva::e2e::ChildProcess child(options.command);
     if (!child.Started()) {
       std::fprintf(stderr, "torva-usbfs-run: cannot start %s\n", options.command[0].c_str());
       return kFailureStatus;
     }
     childPid = child.Pid();
-    // The unplug comes from a thread of its own while this one waits for the command; it ends
-    // early when the command does.
-    std::mutex unplugMutex;
+    // Plugs and unplugs come from a thread of its own while this one waits for the command; it
+    // ends early when the command does.
+    for (const BusEvent& event : options.events)
+      if (!event.plug && static_cast<std::size_t>(event.index) >= testbed.Count()) return Usage();
+    std::mutex eventMutex;
     std::condition_variable commandEnded;
     bool ended = false;
-    std::thread unplugger;
-    if (options.unplugIndex >= 0) {
-      if (static_cast<std::size_t>(options.unplugIndex) >= testbed.Count()) return Usage();
-      unplugger = std::thread([&] {
-        std::unique_lock<std::mutex> lock(unplugMutex);
-        const auto delay = std::chrono::duration<double>(options.unplugSeconds);
-        if (commandEnded.wait_for(lock, delay, [&] { return ended; })) return;
-        testbed.Unplug(static_cast<std::size_t>(options.unplugIndex));
-        std::fprintf(stderr, "torva-usbfs-run: amplifier %ld unplugged\n", options.unplugIndex);
+    std::thread events;
+    if (!options.events.empty()) {
+      events = std::thread([&] {
+        const auto start = std::chrono::steady_clock::now();
+        std::vector<BusEvent> pending = options.events;
+        std::unique_lock<std::mutex> lock(eventMutex);
+        while (!pending.empty() && !commandEnded.wait_for(lock, kEventPollInterval, [&] {
+          return ended;
+        })) {
+          const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+          for (auto event = pending.begin(); event != pending.end();) {
+            const bool due = event->seconds ? elapsed.count() >= *event->seconds : usr1Received;
+            if (!due) {
+              ++event;
+              continue;
+            }
+            if (event->plug) {
+              const auto description =
+                  torva::sim::ParseSimulateVariable(std::to_string(testbed.Count() + 1))->back();
+              std::fprintf(stderr, "torva-usbfs-run: amplifier %zu plugged in\n",
+                           testbed.Plug(description));
+            } else {
+              testbed.Unplug(static_cast<std::size_t>(event->index));
+              std::fprintf(stderr, "torva-usbfs-run: amplifier %ld unplugged\n", event->index);
+            }
+            event = pending.erase(event);
+          }
+        }
       });
     }
     const torva::e2e::ChildExit exit = child.Wait();
     childPid = 0;
     {
-      std::lock_guard<std::mutex> lock(unplugMutex);
+      std::lock_guard<std::mutex> lock(eventMutex);
       ended = true;
     }
     commandEnded.notify_all();
-    if (unplugger.joinable()) unplugger.join();
+    if (events.joinable()) events.join();
     if (options.statistics) {
       const torva::e2e::NodeStatistics served = testbed.Statistics();
       std::fprintf(stderr,

@@ -16,6 +16,8 @@ import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 PROGRAM = os.environ.get('TORVA_HOST_PROGRAM', str(ROOT / 'build' / 'bin' / 'torva-host'))
+# Emulated amplifiers on an emulated USB bus reached through the real libusb (tests/e2e).
+USBFS_RUN = pathlib.Path(PROGRAM).parent / 'torva-usbfs-run'
 START_LIMIT_S = 60
 END_LIMIT_S = 30
 ADDRESS = re.compile(r'live view: (http://127\.0\.0\.1:(\d+)/)')
@@ -23,16 +25,17 @@ PLATE_LINE = re.compile(r'^plate (\S+): .*"$', re.MULTILINE)
 
 
 class LiveProgram:
-    """A running `torva-host live`; `stop()` ends it as Ctrl-C does and returns its exit status."""
+    """A running `torva-host live` (under `wrapper`, a command that runs it, when given); `stop()`
+    ends it as Ctrl-C does and returns its exit status."""
 
-    def __init__(self, folder, plates=2, arguments=()):
+    def __init__(self, folder, plates=2, arguments=(), wrapper=()):
         self.folder = pathlib.Path(folder)
         self.trials_dir = self.folder / 'trials'
         self.log_path = self.folder / 'stderr.txt'
         self.out_path = self.folder / 'stdout.txt'
         with open(self.log_path, 'w') as log, open(self.out_path, 'w') as out:
             self.process = subprocess.Popen(
-                [self.program(), 'live', '--port', '0', '--trials', str(self.trials_dir), *arguments],
+                [*wrapper, self.program(), 'live', '--port', '0', '--trials', str(self.trials_dir), *arguments],
                 cwd=self.folder, env=self.environment(plates), stdout=out, stderr=log)
         deadline = time.monotonic() + START_LIMIT_S
         while not (match := ADDRESS.search(self.out_path.read_text())):

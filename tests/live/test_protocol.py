@@ -33,10 +33,16 @@ def connect(program, **extra):
 
 
 async def next_of(ws, kind):
-    while True:
-        message = json.loads(await asyncio.wait_for(ws.recv(), LIMIT_S))
-        if message['type'] == kind:
-            return message
+    """The next message of that type; fails after LIMIT_S."""
+    async def receive():
+        while (message := json.loads(await ws.recv()))['type'] != kind:
+            pass
+        return message
+
+    try:
+        return await asyncio.wait_for(receive(), LIMIT_S)
+    except asyncio.TimeoutError:
+        pytest.fail(f'no {kind} message within {LIMIT_S} s')
 
 
 async def state_until(ws, condition, what):
