@@ -113,8 +113,9 @@ void PrintHelp() {
               "created or written (a write that fails ends the capture, keeping the rows written "
               "before), or a plugin that cannot be loaded; 2 no plates detected; 3 the detection "
               "failed or did not end within its limit; 4 the capture stalled or saw no hardware "
-              "trigger; 130 (SIGINT) or 143 (SIGTERM) the capture was ended by that signal, "
-              "keeping what it recorded (a second signal ends the program at once).\n");
+              "trigger; 130 (SIGINT) or 143 (SIGTERM) the capture or live view was ended by that "
+              "signal, keeping what it recorded (a second signal ends the program at once). "
+              "live ends with 0 when a page presses Quit.\n");
 }
 
 template <typename Run>
