@@ -1,18 +1,16 @@
 #!/usr/bin/python3
 """Drawing rate of the live page in headless Chromium.
 
-    /usr/bin/python3 bench/live_page_bench.py [--url http://127.0.0.1:PORT/] [--plates 25]
-        [--seconds 10]
+    /usr/bin/python3 bench/live_page_bench.py --url http://127.0.0.1:PORT/ [--seconds 10]
 
-Without --url it starts tests/live/fake_live_server.py with --plates plates (25) and opens its
-page. Waits until the page is connected and drawing frames, then counts over --seconds (10) the
+Opens the page of a running `torva-host live` (bench/live_bench.py runs it on 25 emulated
+plates and calls this). Waits until the page is connected and drawing frames, then counts over --seconds (10) the
 page's drawing passes (document.body.dataset.draws, one per animation frame) and the state
 messages it received (document.body.dataset.states), against the page's own clock.
 """
 
 import argparse
 import pathlib
-import subprocess
 import sys
 import tempfile
 import time
@@ -20,8 +18,6 @@ import time
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
 
-ROOT = pathlib.Path(__file__).resolve().parents[1]
-FAKE_SERVER = ROOT / 'tests' / 'live' / 'fake_live_server.py'
 CHROMIUM_FLAGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic',
                   '--no-first-run', '--disable-background-networking',
                   '--disable-component-update', '--disable-sync', '--window-size=1400,1000']
@@ -31,13 +27,6 @@ return {now: performance.now(), draws: Number(data.draws || 0), states: Number(d
         frame: data.frame || null, connection: document.getElementById('connection').textContent,
         plates: document.querySelectorAll('[data-plate]').length};
 """
-
-
-def start_fake(plates, trials_dir):
-    fake = subprocess.Popen([sys.executable, str(FAKE_SERVER), '--plates', str(plates),
-                             '--trials-dir', trials_dir],
-                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-    return fake, fake.stdout.readline().strip()
 
 
 def start_chromium(profile):
@@ -69,21 +58,17 @@ def measure(browser, seconds):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument('--url', help='page to open (default: a fake server of its own)')
-    parser.add_argument('--plates', type=int, default=25, help='plates of the fake server')
+    parser.add_argument('--url', required=True, help='the page of a running torva-host live')
     parser.add_argument('--seconds', type=float, default=10)
     args = parser.parse_args()
     with tempfile.TemporaryDirectory(prefix='live-bench-') as scratch:
-        fake, url = (None, args.url) if args.url else start_fake(args.plates, scratch)
+        url = args.url
         browser = start_chromium(pathlib.Path(scratch) / 'chromium')
         try:
             browser.get(url)
             plates, draws, states, elapsed = measure(browser, args.seconds)
         finally:
             browser.quit()
-            if fake:
-                fake.terminate()
-                fake.wait()
     print(f'page: {url}  measured over {elapsed:.1f} s')
     print(f'page drawing rate with {plates} plates: {draws:.1f} passes/s')
     print(f'state messages received: {states:.1f} /s')
