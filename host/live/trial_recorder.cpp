@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <regex>
+#include <string_view>
 #include <system_error>
 
 #include "host/plate_sample.h"
@@ -26,13 +26,21 @@ std::optional<std::string> PrepareTrialFolder(const std::string& folder) {
 }
 
 int NextTrialNumber(const std::string& folder) {
-  static const std::regex kTrialFile(R"(trial-(\d{1,9})\..*)");
+  // trial-NNN.<anything>: one to nine digits between "trial-" and the first dot.
+  constexpr std::string_view kPrefix = "trial-";
+  constexpr std::size_t kMaxDigits = 9;
   int highest = 0;
   std::error_code error;
   for (const fs::directory_entry& entry : fs::directory_iterator(folder, error)) {
-    std::smatch match;
     const std::string name = entry.path().filename().string();
-    if (std::regex_match(name, match, kTrialFile)) highest = std::max(highest, std::stoi(match[1]));
+    if (name.compare(0, kPrefix.size(), kPrefix) != 0) continue;
+    const std::size_t dot = name.find('.', kPrefix.size());
+    const std::size_t digits = dot == std::string::npos ? 0 : dot - kPrefix.size();
+    if (digits == 0 || digits > kMaxDigits ||
+        name.find_first_not_of("0123456789", kPrefix.size()) != dot) {
+      continue;
+    }
+    highest = std::max(highest, std::stoi(name.substr(kPrefix.size(), digits)));
   }
   return highest + 1;
 }
