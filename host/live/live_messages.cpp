@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include "host/analysis/host_sample.h"
+
 namespace torva::host::live {
 
 namespace {
@@ -93,9 +95,7 @@ class Json {
 void PlateState(Json& json, const LivePlate& plate, const PlateReading& reading) {
   json.Open('{').Key("name").Text(plate.name).Key("connected").Bool(plate.connected);
   const PlateSample sample = reading.sample.value_or(PlateSample{});
-  const analysis::HostSample host{{sample[0], sample[1], sample[2]},
-                                  {sample[3], sample[4], sample[5]},
-                                  {sample[6], sample[7], sample[8]}};
+  const analysis::HostSample host = analysis::ToHostSample(sample);
   json.Key("Fx").Number(sample[0]).Key("Fy").Number(sample[1]).Key("Fz").Number(sample[2]);
   json.Key("Fz_min").Number(reading.fzMin.value_or(sample[kFzIndex]));
   json.Key("Fz_max").Number(reading.fzMax.value_or(sample[kFzIndex]));

@@ -23,7 +23,10 @@ void LivePicture::Add(const FrameBlock& block, Clock::time_point arrived) {
       continue;
     }
     if (track.next) missing_ += static_cast<std::uint64_t>(frame - *track.next);
-    if (index == 0) ++frames_;
+    if (!newest_ || frame > *newest_) {
+      ++frames_;
+      newest_ = frame;
+    }
     track.next = frame + 1;
     track.history[Slot(frame)] = {frame, *sample};
     const float fz = (*sample)[kFzIndex];
@@ -43,20 +46,12 @@ const PlateSample& LivePicture::SampleAt(const PlateTrack& track, std::int64_t f
   return track.history[Slot(*track.next - 1)].sample;
 }
 
-std::optional<std::int64_t> LivePicture::NewestFrame() const {
-  std::optional<std::int64_t> newest;
-  for (const PlateTrack& track : tracks_)
-    if (track.next) newest = std::max(newest.value_or(*track.next - 1), *track.next - 1);
-  return newest;
-}
-
 std::optional<std::int64_t> LivePicture::ShownFrame() const {
-  const std::optional<std::int64_t> newest = NewestFrame();
-  if (!newest) return std::nullopt;
+  if (!newest_) return std::nullopt;
   // The newest frame every plate keeping up has delivered.
-  std::int64_t shown = *newest;
+  std::int64_t shown = *newest_;
   for (const PlateTrack& track : tracks_)
-    if (track.next && *track.next - 1 > *newest - kHistoryFrames)
+    if (track.next && *track.next - 1 > *newest_ - kHistoryFrames)
       shown = std::min(shown, *track.next - 1);
   return shown;
 }

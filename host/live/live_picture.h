@@ -33,7 +33,7 @@ struct PlateReading {
 struct LiveView {
   std::optional<std::int64_t> frame;  // nothing before the first block
   std::vector<PlateReading> plates;   // in the order the plates were given
-  std::uint64_t frames = 0;           // distinct frames received, counted on the first plate
+  std::uint64_t frames = 0;           // frame numbers received (each new newest frame counts)
   std::uint64_t missing = 0;          // frames skipped between blocks, over all plates
   std::uint64_t dropped = 0;          // samples for frames already passed, over all plates
   std::optional<Clock::time_point> newestArrival;  // when the newest block arrived
@@ -51,7 +51,7 @@ class LivePicture {
   // The view now; starts a new interval for the Fz ranges.
   LiveView Take();
   // The newest frame any plate has delivered, and the frame a view shows now.
-  std::optional<std::int64_t> NewestFrame() const;
+  std::optional<std::int64_t> NewestFrame() const { return newest_; }
   std::optional<std::int64_t> ShownFrame() const;
 
  private:
@@ -72,6 +72,7 @@ class LivePicture {
 
   std::vector<std::string> names_;
   std::vector<PlateTrack> tracks_;
+  std::optional<std::int64_t> newest_;  // the newest frame any plate has delivered
   std::uint64_t frames_ = 0;
   std::uint64_t missing_ = 0;
   std::uint64_t dropped_ = 0;
