@@ -74,7 +74,7 @@ int fmGetTare(int* values) try {
 void fmBroadcastRunMode(int mode) try {
   CThreadManager* control = CurrentControl();
   if (control == nullptr || mode < kMinRunMode || mode > kMaxRunMode) return;
-  control->MutableSettings().runMode = mode;
+  control->Setup().SetRunMode(mode);
   control->BroadcastSetting(&AmplifierParameterBlock::runMode, mode, CommandCode::kSetRunMode);
 } TORVA_EXPORT_GUARD()
 
@@ -85,7 +85,7 @@ void fmSetRunMode(int mode) try {
 
 int fmDLLGetRunMode(void) try {
   CThreadManager* control = CurrentControl();
-  return control ? control->Settings().runMode : 0;
+  return control ? control->Setup().Settings().runMode : 0;
 } TORVA_EXPORT_GUARD(0)
 
 int fmGetRunMode(void) try {
@@ -95,26 +95,26 @@ int fmGetRunMode(void) try {
 void fmBroadcastGenlock(int genlock) try {
   CThreadManager* control = CurrentControl();
   if (control == nullptr || genlock < kMinGenlock || genlock > kMaxGenlock) return;
-  control->MutableSettings().genlock = genlock;
+  control->Setup().SetGenlock(genlock);
   control->BroadcastSetting(&AmplifierParameterBlock::genlock, genlock, CommandCode::kSetGenlock);
 } TORVA_EXPORT_GUARD()
 
 int fmDLLGetGenlock(void) try {
   CThreadManager* control = CurrentControl();
-  return control ? control->Settings().genlock : 0;
+  return control ? control->Setup().Settings().genlock : 0;
 } TORVA_EXPORT_GUARD(0)
 
 void fmBroadcastAcquisitionRate(int rate) try {
   CThreadManager* control = CurrentControl();
   if (control == nullptr || rate < kMinRate || rate > kMaxRate) return;
-  control->MutableSettings().rate = rate;
+  control->Setup().SetRate(rate);
   control->BroadcastSetting(&AmplifierParameterBlock::acquisitionRate, rate,
                             CommandCode::kSetAcquisitionRate);
 } TORVA_EXPORT_GUARD()
 
 int fmDLLGetAcquisitionRate(void) try {
   CThreadManager* control = CurrentControl();
-  return control ? control->Settings().rate : 0;
+  return control ? control->Setup().Settings().rate : 0;
 } TORVA_EXPORT_GUARD(0)
 
 int fmGetAcquisitionRate(void) try {

@@ -31,7 +31,7 @@ int fmIsVantorDownloadComplete(void) try {
 
 int fmBroadcastCheckVantor(int* slots) try {
   CThreadManager* control = CurrentControl();
-  return control && slots ? control->CopyCheckList(slots) : 0;
+  return control && slots ? control->Setup().CopyCheckList(slots) : 0;
 } TORVA_EXPORT_GUARD(0)
 
 }  // extern "C"

@@ -19,12 +19,12 @@ int fmDLLInit(void) try {
 
 int fmDLLIsDeviceInitComplete(void) try {
   auto* control = CurrentControl();
-  return control ? control->DeviceInitState() : 0;
+  return control ? control->Progress().InitState() : 0;
 } TORVA_EXPORT_GUARD(0)
 
 int fmDLLSetupCheck(void) try {
   auto* control = CurrentControl();
-  return control ? control->SetupStatus() : 0;
+  return control ? control->Setup().Status() : 0;
 } TORVA_EXPORT_GUARD(0)
 
 void fmDLLSetUSBPacketSize(int size) try {
@@ -76,11 +76,11 @@ void fmDLLPostDataReadyMessages(int flag) try {
 
 void fmDLLPostUserThreadMessages(int threadIdentifier) try {
   if (auto* control = CurrentControl())
-    control->NotifyThread(static_cast<torva::platform::ThreadId>(threadIdentifier));
+    control->Notifier().NotifyThread(static_cast<torva::platform::ThreadId>(threadIdentifier));
 } TORVA_EXPORT_GUARD()
 
 void fmDLLPostWindowMessages(TorvaWindowHandle window) try {
-  if (auto* control = CurrentControl()) control->NotifyWindow(window);
+  if (auto* control = CurrentControl()) control->Notifier().NotifyWindow(window);
 } TORVA_EXPORT_GUARD()
 
 }  // extern "C"

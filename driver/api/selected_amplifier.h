@@ -18,7 +18,7 @@ void EditAndSend(CommandCode code, Edit&& edit) {
   CThreadManager* control = CurrentControl();
   if (control == nullptr) return;
   const int slot = control->SelectedSlot();
-  if (control->EditRecords(slot, edit)) control->IssueCommand(slot, code);
+  if (control->Records().Edit(slot, edit)) control->IssueCommand(slot, code);
 }
 
 // Sends `code` to the selected amplifier without changing its records.
@@ -40,7 +40,7 @@ Result ReadSelected(Result fallback, Read&& read) {
   CThreadManager* control = CurrentControl();
   if (control == nullptr) return fallback;
   Result result = fallback;
-  control->EditRecords(control->SelectedSlot(),
+  control->Records().Edit(control->SelectedSlot(),
                        [&](AmplifierParameterBlock& parameters, DeviceRuntimeBlock& runtime) {
                          result = read(static_cast<const AmplifierParameterBlock&>(parameters),
                                        static_cast<const DeviceRuntimeBlock&>(runtime));

@@ -22,7 +22,7 @@ void fmRefreshDLL(void) try {
 
 int fmIsDLLRefreshComplete(void) try {
   CThreadManager* control = CurrentControl();
-  return control ? control->RefreshComplete() : 0;
+  return control ? control->Progress().RefreshComplete() : 0;
 } TORVA_EXPORT_GUARD(0)
 
 int fmDLLConfurmDeviceCount(void) try {

@@ -25,8 +25,8 @@ bool CUSBManager::Initialise() {
   }
   controlHandle_ = control->Handle();
   control_ = control;
-  control->SetDataReadyFlag(dataReadyFlag_);
-  control->SetDeviceInitState(kDeviceInitInProgress);
+  control->Notifier().SetFlag(dataReadyFlag_);
+  control->Progress().SetInitState(kDeviceInitInProgress);
   control->Resume();
   control->BringUp(kBringUpDirect);
   return true;
@@ -51,7 +51,7 @@ bool CUSBManager::IsShutDown() {
 
 void CUSBManager::SetDataReadyFlag(int flag) {
   dataReadyFlag_ = flag != 0 ? 1 : 0;
-  if (control_ != nullptr) control_->SetDataReadyFlag(dataReadyFlag_);
+  if (control_ != nullptr) control_->Notifier().SetFlag(dataReadyFlag_);
 }
 
 bool CUSBManager::WaitForPreviousThread(std::chrono::nanoseconds limit) {

@@ -1,33 +1,32 @@
+// The control thread's life cycle: construction, the bring-up, the idle step that watches it,
+// the device threads' messages, and the shutdown.
+
 #include "driver/control/thread_manager.h"
 
-#include <cstring>
+#include <algorithm>
+#include <string>
 
 #include "driver/control/library_locks.h"
 #include "driver/control/message_numbers.h"
 #include "driver/device/amplifier_device.h"
+#include "driver/usb/usb_types.h"
+#include "platform/diagnostic_log.h"
+#include "platform/sleep_clock.h"
 
 namespace torva {
+namespace {
 
-void SlotRecords::AllocateZeroed() {
-  std::lock_guard<std::mutex> guard(lock);
-  if (!runtime) runtime = std::make_unique<DeviceRuntimeBlock>();
-  if (!parameters) parameters = std::make_unique<AmplifierParameterBlock>();
-  if (!endpoints) endpoints = std::make_unique<EndpointTable>();
-  std::memset(runtime.get(), 0, sizeof(DeviceRuntimeBlock));
-  std::memset(parameters.get(), 0, sizeof(AmplifierParameterBlock));
-  std::memset(endpoints.get(), 0, sizeof(EndpointTable));
-}
+// Lets a device thread whose amplifier failed to open start before it is told to end.
+constexpr std::chrono::milliseconds kFailedOpenSettle{100};
+// Lets the amplifiers' stop replies arrive before the threads are told to end.
+constexpr std::chrono::milliseconds kShutdownSettle{250};
+constexpr const char* kInUseMessage = "The amplifier is in use by another program.";
+// The error record's message when an amplifier leaves the bus while the library uses it.
+constexpr const char* kDeviceLostMessage = "The amplifier was disconnected.";
 
-void SlotRecords::Free() {
-  std::lock_guard<std::mutex> guard(lock);
-  runtime.reset();
-  parameters.reset();
-  endpoints.reset();
-}
+}  // namespace
 
 CThreadManager::CThreadManager() {
-  order_.fill(-1);
-  positionOfSlot_.fill(0);
   MapMessage(kMsgDeviceThreadEnded, [this](platform::WParam w, platform::LParam l) {
     OnDeviceThreadEnded(w, l);
   });
@@ -42,26 +41,25 @@ CThreadManager::CThreadManager() {
              [this](platform::WParam w, platform::LParam l) { OnRunSetupCheck(w, l); });
   MapMessage(kMsgOrderingComplete,
              [this](platform::WParam w, platform::LParam l) { OnOrderingComplete(w, l); });
-  LoadSavedSetup();
 }
 
 CThreadManager::~CThreadManager() {
-  devices_.fill(nullptr);
+  devices_.Forget();
   // The shutdown handler has already waited for every device thread; an object destroyed without
   // it (one whose thread never ran) waits here, bounded like the shutdown.
-  if (!suspended_) WaitForDeviceThreads(kDeviceEndLimit);
-  ReleaseEndedDevices();
-  // A device thread that never ended keeps its object: deleting it under the running thread
-  // would be worse than leaving it.
-  for (auto& device : ownedDevices_) static_cast<void>(device.release());
+  if (!suspended_) devices_.WaitForThreads(kDeviceEndLimit);
+  devices_.ReleaseEnded();
+  devices_.LeaveRunning();
 }
 
 bool CThreadManager::InitInstance() { return true; }
 
+int CThreadManager::ExitInstance() { return WorkerThread::ExitInstance(); }
+
 bool CThreadManager::OnIdle(long /*count*/) {
   // While polling, one pause every fourth step keeps the loop off the processor; waiting on the
   // queue instead of sleeping lets a posted packet or reply end the pause at once.
-  const bool polling = pollState_.load() == kPollWaitingForReplies && deviceCount_.load() > 0;
+  const bool polling = progress_.Waiting() && deviceCount_.load() > 0;
   if (polling && idleCounter_ == 3) {
     idleCounter_ = 0;
     Queue().WaitForMessage(kIdlePause);
@@ -69,125 +67,175 @@ bool CThreadManager::OnIdle(long /*count*/) {
     ++idleCounter_;
   }
 
-  if (pollState_.load() == kPollWaitingForReplies && BringUpComplete()) {
-    pollState_ = kPollIdle;
-    parameterReplies_ = 0;
-    smartPlateCheckPending_ = 0;
-    const bool refreshing = refreshRequested_.load() != 0;
+  if (progress_.Waiting() && BringUpComplete() && !progress_.FinishReading()) {
     // A bring-up is reported complete only once the setup check has adopted the saved order, so
     // that a caller who starts acquisition at once starts it in that order.
-    if (!refreshing) {
-      if (configurationFound_.load() != 0) {
-        platform::PostThreadMessage(Identifier(), kMsgRunSetupCheck, 0, 0);
-      } else {
-        RunSetupCheck();  // reports the missing file
-        deviceInitState_ = kDeviceInitComplete;
-      }
+    if (setup_.ConfigurationFound()) {
+      platform::PostThreadMessage(Identifier(), kMsgRunSetupCheck, 0, 0);
     } else {
-      deviceInitState_ = kDeviceInitComplete;
-      refreshComplete_ = 1;
+      RunSetupCheck();  // reports the missing file
+      progress_.SetInitState(kDeviceInitComplete);
     }
-    refreshRequested_ = 0;
   }
   // Only a bring-up or refresh needs the idle step (it watches downloads that finish without a
   // message); otherwise the thread sleeps until a packet, reply or request is posted to it.
-  return pollState_.load() == kPollWaitingForReplies && deviceCount_.load() > 0;
+  return progress_.Waiting() && deviceCount_.load() > 0;
 }
-
-int CThreadManager::ExitInstance() { return WorkerThread::ExitInstance(); }
 
 bool CThreadManager::BringUpComplete() {
   const int count = deviceCount_.load();
   if (count == 0) {
-    deviceInitState_ = kDeviceInitNoAmplifiers;
+    progress_.SetInitState(kDeviceInitNoAmplifiers);
     return false;
   }
-  // Every amplifier must have answered: counting replies alone is not enough, since one
-  // amplifier answers a refresh twice while another may not have answered yet.
-  const std::uint32_t everySlot = count >= 32 ? ~0u : (1u << count) - 1u;
-  if ((parametersAnswered_.load() & everySlot) == everySlot) {
-    if (smartPlateCheckPending_.exchange(0) != 0) RunSmartPlateCheck();
+  if (progress_.EveryAmplifierAnswered(count)) {
+    if (progress_.TakeSmartPlateCheck()) RunSmartPlateCheck();
     // Complete once every plate's download has finished (or none was needed).
     for (int slot = 0; slot < count; ++slot) {
       const CUSBDevice* device = Device(slot);
       if (device != nullptr && device->DownloadStatus() <= kDownloadRunning) {
-        deviceInitState_ = kDeviceInitInProgress;
+        progress_.SetInitState(kDeviceInitInProgress);
         return false;
       }
     }
     return true;
   }
-  deviceInitState_ = kDeviceInitInProgress;
+  progress_.SetInitState(kDeviceInitInProgress);
   return false;
 }
 
-void CThreadManager::SelectPosition(int position) {
-  const int slot = SlotAt(position);
-  if (slot != -1) selectedSlot_ = slot;
+void CThreadManager::OnDeviceThreadEnded(platform::WParam wParam, platform::LParam /*lParam*/) {
+  BringUp(wParam);
 }
 
-int CThreadManager::PositionOfSlot(int slot) const {
-  const int count = deviceCount_.load();
-  const auto order = PlatformOrder();
-  for (int position = 0; position < count; ++position)
-    if (order[static_cast<std::size_t>(position)] == slot) return position;
-  return 0;
-}
+void CThreadManager::BringUp(platform::WParam wParam) {
+  if (!progress_.ThreadEnded(deviceCount_.load(), wParam == kBringUpDirect)) return;
 
-int CThreadManager::SlotAt(int position) const {
-  if (position < 0 || position >= deviceCount_.load()) return -1;
-  platform::CriticalSectionLock lock(AssemblyLock());
-  return order_[static_cast<std::size_t>(position)];
-}
-
-std::array<int, kMaxAmplifiers> CThreadManager::PlatformOrder() const {
-  platform::CriticalSectionLock lock(AssemblyLock());
-  return order_;
-}
-
-int CThreadManager::SelectedPosition() const { return PositionOfSlot(selectedSlot_.load()); }
-
-void CThreadManager::SetPacketSizeOfAll(std::int32_t packetSize) {
-  const int count = deviceCount_.load();
-  for (int slot = 0; slot < count; ++slot) {
-    std::lock_guard<std::mutex> guard(slots_[slot].lock);
-    if (slots_[slot].runtime) slots_[slot].runtime->packetSize = packetSize;
+  progress_.StopWaiting();
+  devices_.Forget();
+  devices_.ReleaseEnded();
+  {
+    platform::CriticalSectionLock lock(AssemblyLock());
+    order_.Clear();
+    ordering_.Clear();
+    assembler_.ClearCounters();
   }
+  progress_.ClearEndedThreads();
+
+  // The first amplifier opened reports how many the bus holds; until then assume one. An
+  // amplifier that fails to open (unplugged during the bring-up, say) is skipped and the next
+  // one takes its slot, so the others still come up.
+  int found = 1;
+  int opened = 0;
+  for (int ordinal = 0; ordinal < found && opened < kMaxAmplifiers; ++ordinal) {
+    if (CreateDevice(opened, ordinal, found)) ++opened;
+  }
+  deviceCount_ = opened;
+  TORVA_LOG_INFO("bring-up: %d of %d amplifier(s) opened", opened, found);
+  if (opened == 0) {
+    progress_.StartWaiting();
+    WakeIdleStep();
+    return;
+  }
+
+  {
+    platform::CriticalSectionLock lock(AssemblyLock());
+    order_.Identity(opened);
+    order_.UpdatePositions(opened);
+  }
+  for (int slot = 0; slot < opened; ++slot) {
+    selectedSlot_ = slot;
+    Device(slot)->SelectEndpoints(CUSBDevice::kDataEndpointIndex, CUSBDevice::kSecondEndpointIndex,
+                                  CUSBDevice::kThirdEndpointIndex);
+    records_.SetPacketSize(slot, kDefaultPacketSize);
+  }
+  StartParameterRefresh();
+  progress_.ClearEndedThreads();
+  holdFirstPacket_ = 0;
 }
 
-std::int32_t CThreadManager::PacketSize(int slot) const {
-  if (slot < 0 || slot >= kMaxAmplifiers) return 0;
-  std::lock_guard<std::mutex> guard(slots_[slot].lock);
-  return slots_[slot].runtime ? slots_[slot].runtime->packetSize : 0;
-}
+bool CThreadManager::CreateDevice(int slot, int ordinal, int& found) {
+  records_.Allocate(slot);
+  CUSBDevice* device = devices_.Create(slot);
+  if (device == nullptr) {
+    TORVA_LOG_ERROR("bring-up: no thread for amplifier %d", ordinal);
+    return false;
+  }
+  device->SetIdentity(slot, Identifier());
+  device->SetExitNotice(false);
+  device->ClearRuntimeLastWord();
 
-void CThreadManager::NotifyThread(platform::ThreadId thread) {
-  targetThread_ = thread;
-  targetKind_ = static_cast<int>(NotifyTarget::kThread);
-}
-
-void CThreadManager::NotifyWindow(platform::WindowHandle window) {
-  targetWindow_ = window;
-  targetKind_ = static_cast<int>(NotifyTarget::kWindow);
-}
-
-template <typename Record>
-bool CThreadManager::CopyRecord(int slot, std::unique_ptr<Record> SlotRecords::*record,
-                                Record& out) const {
-  if (slot < 0 || slot >= kMaxAmplifiers) return false;
-  const SlotRecords& records = slots_[slot];
-  std::lock_guard<std::mutex> guard(records.lock);
-  if (!(records.*record)) return false;
-  out = *(records.*record);
+  const CUSBDevice::OpenOutcome opened = device->OpenAmplifier(ordinal);
+  if (ordinal == 0) found = std::min(device->AmplifiersFound(), kMaxAmplifiers);
+  if (opened == CUSBDevice::OpenOutcome::kInUse) {
+    // Another program records with it: sending it anything would spoil that recording.
+    const std::string& serial = device->MatchedSerial();
+    TORVA_LOG_WARNING("bring-up: amplifier %s is in use by another program: left out",
+                      serial.c_str());
+    errors_.Set(serial, std::to_string(static_cast<int>(usb::UsbResult::kBusy)), kInUseMessage);
+  }
+  if (opened != CUSBDevice::OpenOutcome::kOpened) {
+    TORVA_LOG_WARNING("bring-up: amplifier %d did not open; the next one takes slot %d", ordinal,
+                      slot);
+    // The thread ends at once; shutdown still waits for it through its handle.
+    devices_.Retire(slot, *device);
+    device->Resume();
+    platform::PrescribedSleep(kFailedOpenSettle);
+    platform::PostThreadMessage(device->Identifier(), kMsgDeviceQuit, 0, kDeviceQuitLParam);
+    return false;
+  }
+  device->BuildEndpointTable();
+  records_.EditEndpoints(slot, [&](EndpointTable& endpoints) { device->CopyEndpointTable(endpoints); });
+  devices_.Name(slot, *device);
+  device->Resume();
   return true;
 }
 
-bool CThreadManager::CopyParameters(int slot, AmplifierParameterBlock& out) const {
-  return CopyRecord(slot, &SlotRecords::parameters, out);
+void CThreadManager::StartParameterRefresh() {
+  stops_.ClearReplyCount();
+  progress_.BeginReading();
+  const int count = deviceCount_.load();
+  const auto order = PlatformOrder();
+  for (int position = 0; position < count; ++position)
+    IssueCommand(order[static_cast<std::size_t>(position)], CommandCode::kReadAllParameters);
+  TORVA_LOG_INFO("bring-up: reading the parameters of %d amplifier(s)", count);
+  WakeIdleStep();
 }
 
-bool CThreadManager::CopyRuntime(int slot, DeviceRuntimeBlock& out) const {
-  return CopyRecord(slot, &SlotRecords::runtime, out);
+void CThreadManager::WakeIdleStep() {
+  platform::PostThreadMessage(Identifier(), platform::kKickIdleMessage, 0, 0);
+}
+
+void CThreadManager::OnDeviceLost(platform::WParam /*wParam*/, platform::LParam lParam) {
+  const auto slot = static_cast<int>(lParam);
+  if (slot < 0 || slot >= kMaxAmplifiers) return;
+  const std::string serial = records_.AmplifierSerial(slot);
+  TORVA_LOG_WARNING("slot %d: amplifier %s left the bus", slot, serial.c_str());
+  stops_.Lost(slot);
+  errors_.Set(serial, std::to_string(static_cast<int>(usb::UsbResult::kNoDevice)),
+              kDeviceLostMessage);
+}
+
+void CThreadManager::RequestShutdown() {
+  StopAcquisition();
+  platform::PrescribedSleep(kShutdownSettle);
+  devices_.TellThreadsToEnd(deviceCount_.load());
+  platform::PostThreadMessage(Identifier(), kMsgShutdown, 0, 0);
+}
+
+void CThreadManager::OnShutdown(platform::WParam /*wParam*/, platform::LParam /*lParam*/) {
+  {
+    platform::CriticalSectionLock lock(AssemblyLock());
+    records_.FreeAll();
+    assembler_.Release();
+    devices_.Forget();
+    suspended_ = true;
+  }
+  // No thread of the library outlives the control thread: once fmIsDLLShutDown reports the end,
+  // the library can be unloaded.
+  devices_.WaitForThreads(kDeviceEndLimit);
+  devices_.ReleaseEnded();
+  platform::PostQuitMessage(kControlThreadExitCode);
 }
 
 }  // namespace torva

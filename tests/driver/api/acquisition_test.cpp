@@ -202,7 +202,7 @@ TEST_F(Acquisition, StopFlagIsSetOnceEveryAmplifierAcknowledgedTheLatestStop) {
   fmBroadcastStop();
   ASSERT_TRUE(WaitUntil([] { return fmDLLGetStopCommandFlag() == 1; }));
   // It stays set once every stop has been answered.
-  ASSERT_TRUE(WaitUntil([&] { return Control().StopAcknowledgements() >= 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return Control().Stops().ReplyCount() >= 2; }));
   EXPECT_EQ(fmDLLGetStopCommandFlag(), 1);
   fmBroadcastStart();
   EXPECT_EQ(fmDLLGetStopCommandFlag(), 0);

@@ -81,9 +81,9 @@ TEST_F(AmplifierCommands, OnlyAmplifiersOfTheVendorAreBroughtUp) {
 TEST_F(AmplifierCommands, PacketSizeOnlyAccepts512) {
   BringUp(1);
   fmDLLSetUSBPacketSize(1024);
-  EXPECT_EQ(Control().PacketSize(0), 512);
+  EXPECT_EQ(Control().Records().PacketSize(0), 512);
   fmDLLSetUSBPacketSize(256);
-  EXPECT_EQ(Control().PacketSize(0), 512);
+  EXPECT_EQ(Control().Records().PacketSize(0), 512);
 }
 
 TEST_F(AmplifierCommands, GainsAndExcitationsAreClampedThenStored) {
@@ -267,12 +267,12 @@ TEST_F(AmplifierCommands, ALoneReadAllParametersIsSentAndAnsweredOnce) {
     return Control().Device(0)->QueuedCommands() == 0 && commands == replies;
   };
   ASSERT_TRUE(WaitUntil(settled));
-  const int before = Control().ParameterReplyCount();
+  const int before = Control().Progress().ParameterReplies();
   Amplifier(0).ClearWireLog();
   fmRetrieveAllParams();
-  ASSERT_TRUE(WaitUntil([&] { return Control().ParameterReplyCount() >= before + 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return Control().Progress().ParameterReplies() >= before + 1; }));
   ASSERT_TRUE(WaitUntil(settled));
-  EXPECT_EQ(Control().ParameterReplyCount(), before + 1);
+  EXPECT_EQ(Control().Progress().ParameterReplies(), before + 1);
   EXPECT_EQ(Count(Commands(0), 208), 1);
 }
 

@@ -9,6 +9,7 @@
 #include "driver/api/TorvaUSBDevice.h"
 #include "driver/api/usb_manager.h"
 #include "platform/thread_messages.h"
+#include "platform/window_target.h"
 #include "sim/emulated_bus.h"
 #include "tests/support/fake_sleep_clock.h"
 #include "tests/support/process_stats.h"
@@ -136,15 +137,15 @@ TEST_F(LibraryLifecycle, DataReadyFlagSetBeforeInitReachesTheControlThread) {
   InitAndWaitForBringUp();
   CThreadManager* control = CUSBManager::Instance().Control();
   ASSERT_NE(control, nullptr);
-  EXPECT_EQ(control->DataReadyFlag(), 1);
+  EXPECT_EQ(control->Notifier().Flag(), 1);
   fmDLLPostDataReadyMessages(0);
-  EXPECT_EQ(control->DataReadyFlag(), 0);
+  EXPECT_EQ(control->Notifier().Flag(), 0);
 
   fmDLLPostUserThreadMessages(static_cast<int>(platform::CurrentThreadId()));
-  EXPECT_EQ(control->Target(), NotifyTarget::kThread);
+  EXPECT_EQ(control->Notifier().Target(), NotifyTarget::kThread);
   platform::WindowHandle window = platform::CreateWindowTarget();
   fmDLLPostWindowMessages(window);
-  EXPECT_EQ(control->Target(), NotifyTarget::kWindow);
+  EXPECT_EQ(control->Notifier().Target(), NotifyTarget::kWindow);
   platform::DestroyWindowTarget(window);
 }
 

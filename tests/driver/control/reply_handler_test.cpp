@@ -36,8 +36,8 @@ class ReplyHandler : public testing::ScratchDirectory {
     // The bring-up allocates the first slot's records even when no amplifier answers.
     sim::EmulatedBus::Instance().Install({});
     control_->BringUp(kBringUpDirect);
-    ASSERT_TRUE(control_->CopyParameters(kSlot, parametersBefore_));
-    ASSERT_TRUE(control_->CopyRuntime(kSlot, runtimeBefore_));
+    ASSERT_TRUE(control_->Records().CopyParameters(kSlot, parametersBefore_));
+    ASSERT_TRUE(control_->Records().CopyRuntime(kSlot, runtimeBefore_));
   }
 
   // Bytes of `after` that differ from `before`, as [first, last] offsets.
@@ -53,8 +53,8 @@ class ReplyHandler : public testing::ScratchDirectory {
 
   void Apply(const std::vector<std::uint8_t>& entry) {
     control_->ApplyReply(kSlot, entry.data());
-    ASSERT_TRUE(control_->CopyParameters(kSlot, parametersAfter_));
-    ASSERT_TRUE(control_->CopyRuntime(kSlot, runtimeAfter_));
+    ASSERT_TRUE(control_->Records().CopyParameters(kSlot, parametersAfter_));
+    ASSERT_TRUE(control_->Records().CopyRuntime(kSlot, runtimeAfter_));
   }
 
   void TearDown() override {
@@ -74,7 +74,7 @@ TEST_F(ReplyHandler, ReadAllParametersReplacesTheWholeBlockAndIsCounted) {
   std::vector<std::uint8_t> expected = Reply(208, sizeof(AmplifierParameterBlock), 1);
   EXPECT_EQ(std::memcmp(&parametersAfter_, expected.data() + 16, sizeof parametersAfter_), 0);
   EXPECT_TRUE(ChangedOffsets(runtimeBefore_, runtimeAfter_).empty());
-  EXPECT_EQ(control_->ParameterReplyCount(), 1);
+  EXPECT_EQ(control_->Progress().ParameterReplies(), 1);
 }
 
 TEST_F(ReplyHandler, TareChangesOnlyTheTareValuesAndItsFlag) {
@@ -106,7 +106,7 @@ TEST_F(ReplyHandler, LimitsAndDownloadStatusLandAtTheirOffsetsAndSetTheirFlags) 
   };
   for (const RangeCase& c : cases) {
     SCOPED_TRACE(c.code);
-    ASSERT_TRUE(control_->CopyParameters(kSlot, parametersBefore_));
+    ASSERT_TRUE(control_->Records().CopyParameters(kSlot, parametersBefore_));
     Apply(Reply(c.code, c.bytes, 0x11));
     for (std::size_t offset : ChangedOffsets(parametersBefore_, parametersAfter_)) {
       EXPECT_GE(offset, c.parameterOffset);
@@ -127,7 +127,7 @@ TEST_F(ReplyHandler, AutozeroPotsGoToTheRuntimeBlock) {
 TEST_F(ReplyHandler, StopRepliesAreCountedAndOtherCodesIgnored) {
   Apply(Reply(179, 0, 0));
   Apply(Reply(179, 0, 0));
-  EXPECT_EQ(control_->StopAcknowledgements(), 2);
+  EXPECT_EQ(control_->Stops().ReplyCount(), 2);
   Apply(Reply(195, 48, 0x33));
   Apply(Reply(0, 48, 0x33));
   EXPECT_TRUE(ChangedOffsets(parametersBefore_, parametersAfter_).empty());
@@ -140,7 +140,7 @@ TEST_F(ReplyHandler, RepliesForSlotsWithoutRecordsOrOutOfRangeAreDropped) {
   control_->ApplyReply(-1, entry.data());
   control_->ApplyReply(kMaxAmplifiers, entry.data());
   control_->ApplyReply(kSlot, nullptr);
-  EXPECT_EQ(control_->ParameterReplyCount(), 0);
+  EXPECT_EQ(control_->Progress().ParameterReplies(), 0);
 }
 
 }  // namespace
