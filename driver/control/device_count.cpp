@@ -3,7 +3,7 @@
 #include "driver/control/device_count.h"
 
 #include "driver/device/amplifier_identity.h"
-#include "driver/device/kernel_driver_choice.h"
+#include "driver/device/kernel_driver_source.h"
 #include "driver/usb/usb_device.h"
 
 namespace torva {

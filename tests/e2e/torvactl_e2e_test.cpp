@@ -148,7 +148,8 @@ TEST_F(UsbfsTorvactl, VerboseLogsTheBringUpSetupCheckAndStartAndQuietLogsNothing
   const CommandRun run = RunTorvactl(verbose);
   ASSERT_TRUE(run.exit.finished);
   ASSERT_EQ(run.exit.status, 0) << run.err;
-  for (const char* event : {"bring_up.cpp:", "setup_check.cpp:", "acquisition_control.cpp:"}) {
+  // The bring-up, the setup check and the start each log a line of their own.
+  for (const char* event : {"bring-up: ", "setup check: ", "start: "}) {
     bool found = false;
     for (const std::string& line : Lines(run.err)) {
       if (line.find(" torva[") != std::string::npos && line.find(event) != std::string::npos)

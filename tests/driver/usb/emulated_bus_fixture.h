@@ -1,6 +1,7 @@
 #pragma once
 // Installs emulated amplifiers on the process-wide emulated bus for one test and takes them away
-// afterwards, so the USB layer under test talks to the emulator through sim::ChosenKernelDriver().
+// afterwards, so the USB layer under test talks to the emulator through ChosenKernelDriver()
+// (driver/api/kernel_driver_choice.h).
 
 #include <gtest/gtest.h>
 

@@ -6,9 +6,9 @@
 #include <chrono>
 #include <cmath>
 
+#include "driver/api/kernel_driver_choice.h"
 #include "driver/device/command_packet.h"
 #include "driver/device/command_set.h"
-#include "driver/device/kernel_driver_choice.h"
 #include "driver/device/streaming_packet.h"
 #include "driver/usb/usb_device.h"
 #include "emulated_bus_fixture.h"

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <future>
 
+#include "driver/api/kernel_driver_choice.h"
 #include "driver/device/command_packet.h"
 #include "driver/device/command_set.h"
-#include "driver/device/kernel_driver_choice.h"
 #include "driver/device/streaming_packet.h"
 #include "driver/usb/device_list.h"
 #include "driver/usb/libusb_kernel_driver.h"
