@@ -11,7 +11,7 @@
 
 #include "bench/bench_support.h"
 #include "driver/api/usb_manager.h"
-#include "driver/control/frame_layout.h"
+#include "driver/layout/TorvaFrameLayout.h"
 #include "driver/device/amplifier_device.h"
 
 namespace torva::bench {
@@ -42,10 +42,11 @@ class FrameArrival {
   // The latest arrival among the frame's packets (a default time point when none was found).
   Clock::time_point LastPacketOf(const float* frame) {
     CThreadManager& control = *CUSBManager::Instance().Control();
-    const FrameLayout layout(kFormatRecords, amplifiers_);
+    const TorvaFrameLayout layout = {TORVA_FORMAT_RECORDS, amplifiers_};
     Clock::time_point last{};
     for (int position = 0; position < amplifiers_; ++position) {
-      const auto counter = static_cast<std::int32_t>(frame[layout.Counter(0, position)]);
+      const auto counter =
+          static_cast<std::int32_t>(frame[torva_frame_counter(layout, 0, position)]);
       const int slot = control.SlotAt(position);
       last = std::max(last, ArrivalOf(*control.Device(slot), counter,
                                       hints_[static_cast<std::size_t>(slot)]));

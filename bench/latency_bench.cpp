@@ -20,7 +20,7 @@
 #include "bench/frame_arrival.h"
 #include "bench/handoff_floor.h"
 #include "driver/api/usb_manager.h"
-#include "driver/control/frame_layout.h"
+#include "driver/layout/TorvaFrameLayout.h"
 #include "driver/device/amplifier_device.h"
 #include "platform/thread_priority.h"
 

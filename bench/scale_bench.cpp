@@ -10,7 +10,7 @@
 
 #include "bench/bench_support.h"
 #include "driver/api/usb_manager.h"
-#include "driver/control/frame_layout.h"
+#include "driver/layout/TorvaFrameLayout.h"
 #include "driver/device/amplifier_device.h"
 
 using namespace torva;
@@ -34,13 +34,13 @@ int main(int argc, char** argv) {
   while (std::chrono::steady_clock::now() < end) {
     bench::WaitForDataReady(std::chrono::milliseconds(100));
     float* frame = nullptr;
-    const torva::FrameLayout layout(torva::kFormatRecords, amplifiers);
+    const TorvaFrameLayout layout = {TORVA_FORMAT_RECORDS, amplifiers};
     while (fmDLLTransferFloatData(&frame) > 0) {
       ++frames;
       for (int s = 0; s < 16; ++s) {
-        const float counter = frame[layout.Counter(s, 0)];
+        const float counter = frame[torva_frame_counter(layout, s, 0)];
         for (int p = 1; p < amplifiers; ++p)
-          if (frame[layout.Counter(s, p)] != counter) {
+          if (frame[torva_frame_counter(layout, s, p)] != counter) {
             ++misalignedRows;
             break;
           }

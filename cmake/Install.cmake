@@ -3,7 +3,7 @@
 # package (cmake/Packaging.cmake):
 #   runtime      the driver and platform libraries (versioned, with SONAME) and the default
 #                machine settings;
-#   development  the public header, the libraries' .so links, torva-usb.pc and the CMake package;
+#   development  the public headers, the libraries' .so links, torva-usb.pc and the CMake package;
 #   tools        torvactl, torva-host, their manual pages and the udev rule;
 #   plugin       libTorvaplugin.so in <libdir>/torva;
 #   python       the Python package `torva` where Debian's python3 finds it.
@@ -30,7 +30,9 @@ install(TARGETS TorvaUSBDevice torvaplatform
   EXPORT TorvaUSBDeviceTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime
     NAMELINK_COMPONENT development)
+# The export interface and the frame layout its callers read frames with, side by side.
 install(FILES ${PROJECT_SOURCE_DIR}/driver/api/TorvaUSBDevice.h
+  ${PROJECT_SOURCE_DIR}/driver/layout/TorvaFrameLayout.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/torva COMPONENT development)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/machine-settings.conf
   DESTINATION ${TORVA_SETTINGS_DIRECTORY} COMPONENT runtime)

@@ -5,7 +5,7 @@
 
 #include "bench/bench_support.h"
 #include "driver/control/control_limits.h"
-#include "driver/control/frame_layout.h"
+#include "driver/layout/TorvaFrameLayout.h"
 #include "driver/device/streaming_packet.h"
 #include "tools/torvactl/frame_gaps.h"
 
@@ -36,13 +36,13 @@ void DriverSoak::Read() {
   }
   fmBroadcastStart();
   started_ = 1;
-  const FrameLayout layout(kFormatRecords, amplifiers_);
+  const TorvaFrameLayout layout = {TORVA_FORMAT_RECORDS, amplifiers_};
   torvactl::FrameGaps gaps(kSamplesPerFrame, kRingEntries);
   while (!stopping_.load()) {
     bench::WaitForDataReady(kReaderWait);
     float* frame = nullptr;
     for (int waiting; (waiting = fmDLLTransferFloatData(&frame)) > 0;) {
-      gaps.Taken(frame[layout.Counter(0, 0)], waiting);
+      gaps.Taken(frame[torva_frame_counter(layout, 0, 0)], waiting);
       // A frame that repeats or steps back counts as lost too: it stands in for one that is not
       // there.
       missingFrames_ = gaps.NotTakenInTime() + gaps.NeverCompleted() + gaps.NotAdvancing();

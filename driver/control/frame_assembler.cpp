@@ -11,6 +11,8 @@ namespace {
 
 constexpr int kChannels = static_cast<int>(kChannelCount);
 static_assert(kChannels == kFrameChannels);
+// The rows the public layout promises: one per sample of a streaming packet.
+static_assert(kSamplesPerPacket == TORVA_FRAME_ROWS);
 // The auxiliary word's index among a streaming sample's 32-bit words.
 constexpr int kAuxiliaryWord = offsetof(StreamingSample, auxiliary) / sizeof(std::int32_t);
 

@@ -1,6 +1,6 @@
 #include "plugin/devices/plate_block.h"
 
-#include "driver/control/frame_layout.h"
+#include "driver/layout/TorvaFrameLayout.h"
 
 namespace Torva {
 namespace {
@@ -12,19 +12,19 @@ constexpr int kFx = 0, kFy = 1, kFz = 2, kMx = 3, kMy = 4, kMz = 5, kCx = 6, kCy
 void ConvertPlateBlock(const float* frame, int stride, int position, const OriginOffsets& origin,
                        double threshold, BlockOutput& out) {
   out.fill(0.0f);
-  const torva::FrameLayout layout(torva::kFormatRecords, stride);
+  const TorvaFrameLayout layout = {TORVA_FORMAT_RECORDS, stride};
   const float ox = origin[0];
   const float oy = origin[1];
   const float oz = origin[2];
   for (std::size_t j = 0; j < kBlockSamples; ++j) {
     const int row = static_cast<int>(j);
     float* sample = out.data() + j * kOutputValues;
-    const float fx = frame[layout.Channel(row, position, 0)];
-    const float fy = frame[layout.Channel(row, position, 1)];
-    const float fz = frame[layout.Channel(row, position, 2)];
-    const float mx = frame[layout.Channel(row, position, 3)];
-    const float my = frame[layout.Channel(row, position, 4)];
-    const float mz = frame[layout.Channel(row, position, 5)];
+    const float fx = frame[torva_frame_channel(layout, row, position, 0)];
+    const float fy = frame[torva_frame_channel(layout, row, position, 1)];
+    const float fz = frame[torva_frame_channel(layout, row, position, 2)];
+    const float mx = frame[torva_frame_channel(layout, row, position, 3)];
+    const float my = frame[torva_frame_channel(layout, row, position, 4)];
+    const float mz = frame[torva_frame_channel(layout, row, position, 5)];
     // Not a number is not above the threshold either: the sample stays zeros.
     if (!(static_cast<double>(fz) > threshold)) continue;
     const float cx = ox - (fx * oz + my) / fz;
@@ -47,8 +47,8 @@ void ConvertPlateBlock(const float* frame, int stride, int position, const Origi
 }
 
 std::int64_t FirstCounter(const float* frame, int stride, int position) {
-  const torva::FrameLayout layout(torva::kFormatRecords, stride);
-  const float counter = frame[layout.Counter(0, position)];
+  const TorvaFrameLayout layout = {TORVA_FORMAT_RECORDS, stride};
+  const float counter = frame[torva_frame_counter(layout, 0, position)];
   // Counters are whole numbers below 2^24; anything a float cannot give as one reads as 0.
   constexpr float kLimit = 9.0e18f;
   if (!(counter > -kLimit && counter < kLimit)) return 0;

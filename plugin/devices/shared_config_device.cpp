@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "driver/api/error_record_text.h"
-#include "driver/control/frame_layout.h"
+#include "driver/layout/TorvaFrameLayout.h"
 #include "platform/sleep_clock.h"
 #include "plugin/devices/host_parameters.h"
 #include "plugin/devices/model_choice.h"
@@ -314,7 +314,7 @@ bool VSharedConfigDevice::Synchronise(const float* block) {
   // run being stopped would fix it on counters the new run does not continue.
   if (state != kRunning) return false;
   const int stride = static_cast<int>(detectedCount);
-  const torva::FrameLayout layout(torva::kFormatRecords, stride);
+  const TorvaFrameLayout layout = {TORVA_FORMAT_RECORDS, stride};
   std::int64_t start = 0;
   if (syncMode == kHardwareTrigger) {
     bool found = false;
@@ -323,8 +323,9 @@ bool VSharedConfigDevice::Synchronise(const float* block) {
       if (!level) continue;
       const int record = static_cast<int>(i);
       for (int row = 0; row < static_cast<int>(kBlockSamples); ++row) {
-        if (block[layout.Auxiliary(row, record)] != static_cast<float>(*level)) continue;
-        start = static_cast<std::int64_t>(block[layout.Counter(row, record)]);
+        if (block[torva_frame_auxiliary(layout, row, record)] != static_cast<float>(*level))
+          continue;
+        start = static_cast<std::int64_t>(block[torva_frame_counter(layout, row, record)]);
         found = true;
         break;
       }

@@ -66,11 +66,15 @@ def test_header_constants_match_the_package():
     text = HEADER.read_text() if HEADER.is_file() else pytest.skip("no header")
     assert f"TORVA_VERSION_ID = {P.VERSION_ID}" in text
     assert f"TORVA_ERROR_TEXT_BYTES = {P.ERROR_TEXT_BYTES}" in text
-    frame_layout = (CHECKOUT / "driver" / "control" / "frame_layout.h").read_text()
-    assert f"kRecordValues = {P.RECORD_VALUES};" in frame_layout
-    assert f"kRecordCounter = {P.RECORD_COUNTER};" in frame_layout
-    assert f"kRecordChannels = {P.RECORD_CHANNELS};" in frame_layout
-    assert f"kRecordAuxiliary = {P.RECORD_AUXILIARY};" in frame_layout
+    # The frame layout, from the public header a C caller reads frames with.
+    frame_layout = (CHECKOUT / "driver" / "layout" / "TorvaFrameLayout.h").read_text()
+    assert f"#define TORVA_RECORD_VALUES {P.RECORD_VALUES}\n" in frame_layout
+    assert f"#define TORVA_RECORD_COUNTER {P.RECORD_COUNTER}\n" in frame_layout
+    assert f"#define TORVA_RECORD_CHANNELS {P.RECORD_CHANNELS}\n" in frame_layout
+    assert f"#define TORVA_RECORD_AUXILIARY {P.RECORD_AUXILIARY}\n" in frame_layout
+    assert f"#define TORVA_FRAME_ROWS {P.SAMPLES_PER_FRAME}\n" in frame_layout
+    assert f"#define TORVA_FRAME_CHANNELS {P.CHANNELS}\n" in frame_layout
+    assert f"#define TORVA_FORMAT_RECORDS {P.FORMAT_RECORDS}\n" in frame_layout
 
 
 def test_every_output_buffer_is_a_pointer_argument_of_the_table():

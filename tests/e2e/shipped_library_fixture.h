@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "driver/api/TorvaUSBDevice.h"
-#include "driver/control/frame_layout.h"
+#include "driver/layout/TorvaFrameLayout.h"
 #include "platform/thread_messages.h"
 #include "sim/amplifier_description.h"
 #include "tests/e2e/usbfs_testbed.h"
@@ -107,7 +107,7 @@ class ShippedLibraryOnUsbfs : public testing::ScratchDirectory {
   static std::vector<std::vector<float>> Collect(int frames, int plates,
                                                  std::chrono::milliseconds limit) {
     const std::size_t values =
-        static_cast<std::size_t>(FrameLayout(kFormatRecords, plates).ValuesPerRow()) *
+        static_cast<std::size_t>(torva_frame_values_per_row({TORVA_FORMAT_RECORDS, plates})) *
         kSamplesPerFrame;
     std::vector<std::vector<float>> collected;
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -147,9 +147,9 @@ inline FrameCheck CheckFrames(const std::vector<std::vector<float>>& frames, int
   FrameCheck check;
   for (const auto& frame : frames) {
     for (int sample = 0; sample < kSamplesPerFrame; ++sample) {
-      const FrameLayout layout(kFormatRecords, plates);
+      const TorvaFrameLayout layout = {TORVA_FORMAT_RECORDS, plates};
       const auto counterOf = [&](int plate) {
-        return frame[static_cast<std::size_t>(layout.Counter(sample, plate))];
+        return frame[static_cast<std::size_t>(torva_frame_counter(layout, sample, plate))];
       };
       const float counter = counterOf(0);
       for (int plate = 1; plate < plates; ++plate) {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "driver/control/frame_assembler.h"
-#include "driver/control/frame_layout.h"
+#include "driver/layout/TorvaFrameLayout.h"
 #include "driver/device/streaming_packet.h"
 #include "tests/fuzz/fuzz_support.h"
 
@@ -62,9 +62,9 @@ class Devices : public PacketSource {
   std::array<int, kMaxFuzzAmplifiers> next_{};
 };
 
-std::int32_t FrameNumberAt(const float* frame, const FrameLayout& layout, int position) {
+std::int32_t FrameNumberAt(const float* frame, const TorvaFrameLayout& layout, int position) {
   std::int32_t number;
-  std::memcpy(&number, frame + layout.Channel(0, position, 0), sizeof number);
+  std::memcpy(&number, frame + torva_frame_channel(layout, 0, position, 0), sizeof number);
   return number;
 }
 
@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 1 + kMaxFuzzAmplifiers) return 0;
   const int devices = data[0] % kMaxFuzzAmplifiers + 1;
   const int format = (data[0] / kMaxFuzzAmplifiers) % kFormats;
-  const FrameLayout layout(format, devices);
+  const TorvaFrameLayout layout = {format, devices};
 
   static Devices source;  // large: built once, every run writes before it reads
   source.Restart();

@@ -26,7 +26,8 @@ lib=usr/$libdir
 declare -A expected=(
   [libtorva-usb$major]="$lib/libTorvaUSBDevice.so.$major $lib/libTorvaUSBDevice.so.$version
     $lib/libtorvaplatform.so.$major $lib/libtorvaplatform.so.$version $settings_file"
-  [libtorva-usb-dev]="usr/include/torva/TorvaUSBDevice.h $lib/libTorvaUSBDevice.so
+  [libtorva-usb-dev]="usr/include/torva/TorvaUSBDevice.h usr/include/torva/TorvaFrameLayout.h
+    $lib/libTorvaUSBDevice.so
     $lib/libtorvaplatform.so $lib/pkgconfig/torva-usb.pc
     $lib/cmake/TorvaUSBDevice/TorvaUSBDeviceConfig.cmake
     $lib/cmake/TorvaUSBDevice/TorvaUSBDeviceConfigVersion.cmake

@@ -1,11 +1,13 @@
 /*
  * A lab's program as it is built against an installed driver library (pkg-config or CMake): it
  * brings the amplifiers up, streams from them, takes frames until it has kWantedFrames, checks that
- * the sample counters run on without a gap, stops and shuts the library down.
+ * the sample counters run on without a gap, stops and shuts the library down. It finds the counters
+ * in a frame through the installed frame-layout header.
  * Exit status 0 when all of that worked; 1 with a message otherwise.
  */
 #define _POSIX_C_SOURCE 200809L /* nanosleep */
 
+#include <TorvaFrameLayout.h>
 #include <TorvaUSBDevice.h>
 
 #include <stdio.h>
@@ -13,10 +15,6 @@
 
 enum {
   kAmplifiersReady = 2,     /* fmDLLIsDeviceInitComplete: bring-up finished with amplifiers */
-  kFormatRows = 2,          /* per sample row: counter, six channels per plate, auxiliary word */
-  kChannelsPerPlate = 6,
-  kValuesAroundChannels = 2,
-  kSamplesPerFrame = 16,
   kUsbPacketBytes = 512,
   kWantedFrames = 40,
   kPollMilliseconds = 5,
@@ -46,7 +44,8 @@ static int ShutDownFinished(void) { return fmIsDLLShutDown() == 1; }
 /* Takes frames until kWantedFrames have come or the limit passed; counts the sample counter's
  * gaps. Returns the frames taken. */
 static int TakeFrames(int plates, int* gaps) {
-  const int valuesPerRow = kChannelsPerPlate * plates + kValuesAroundChannels;
+  /* Format 2: per sample row the counter, six channels per plate and the auxiliary word. */
+  const TorvaFrameLayout layout = {TORVA_FORMAT_ROWS, plates};
   float previous = -1.0f;
   int frames = 0;
   int waited;
@@ -55,8 +54,8 @@ static int TakeFrames(int plates, int* gaps) {
     float* frame = NULL;
     while (frames < kWantedFrames && fmDLLTransferFloatData(&frame) > 0) {
       int row;
-      for (row = 0; row < kSamplesPerFrame; ++row) {
-        const float counter = frame[row * valuesPerRow];
+      for (row = 0; row < TORVA_FRAME_ROWS; ++row) {
+        const float counter = frame[torva_frame_counter(layout, row, 0)];
         if (previous >= 0.0f && counter != previous + 1.0f) ++*gaps;
         previous = counter;
       }
@@ -86,7 +85,7 @@ int main(void) {
   }
 
   fmDLLSetUSBPacketSize(kUsbPacketBytes);
-  fmDLLSetDataFormat(kFormatRows);
+  fmDLLSetDataFormat(TORVA_FORMAT_ROWS);
   fmBroadcastStart();
   frames = TakeFrames(plates, &gaps);
   fmBroadcastStop();

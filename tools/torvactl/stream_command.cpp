@@ -18,7 +18,7 @@
 
 #include "driver/api/TorvaUSBDevice.h"
 #include "driver/api/error_record_text.h"
-#include "driver/control/frame_layout.h"
+#include "driver/layout/TorvaFrameLayout.h"
 #include "platform/thread_messages.h"
 #include "tools/torvactl/command.h"
 #include "tools/torvactl/command_line.h"
@@ -34,8 +34,8 @@ using Clock = std::chrono::steady_clock;
 namespace torvactl {
 namespace {
 
-constexpr int kSamplesPerFrame = 16;
-constexpr int kChannels = torva::kFrameChannels;
+constexpr int kSamplesPerFrame = TORVA_FRAME_ROWS;
+constexpr int kChannels = TORVA_FRAME_CHANNELS;
 constexpr int kFz = 2;  // channel index of Fz
 constexpr const char* kChannelNames[kChannels] = {"Fx", "Fy", "Fz", "Mx", "My", "Mz"};
 constexpr const char* kChannelUnits[kChannels] = {"N", "N", "N", "N.m", "N.m", "N.m"};
@@ -128,28 +128,28 @@ void WriteHeader(CsvWriter& csv, const std::vector<std::string>& serials, int fo
   for (const std::string& serial : serials) {
     for (int c = 0; c < kChannels; ++c)
       csv.Field(serial + " " + kChannelNames[c] + " [" + kChannelUnits[c] + "]");
-    if (format == 1) csv.Field(serial + " aux");
+    if (format == TORVA_FORMAT_RECORDS) csv.Field(serial + " aux");
   }
-  if (format == 2) csv.Field("aux");
+  if (format == TORVA_FORMAT_ROWS) csv.Field("aux");
   csv.EndRow();
 }
 
 // Writes the 16 sample rows of one frame and adds them to the plate summaries.
 void WriteFrame(CsvWriter& csv, const float* frame, int plates, int format,
                 std::vector<PlateSummary>& summary) {
-  const torva::FrameLayout layout(format, plates);
+  const TorvaFrameLayout layout = {format, plates};
   for (int s = 0; s < kSamplesPerFrame; ++s) {
-    csv.Integer(static_cast<long long>(frame[layout.Counter(s, 0)]));
+    csv.Integer(static_cast<long long>(frame[torva_frame_counter(layout, s, 0)]));
     for (int p = 0; p < plates; ++p) {
-      for (int c = 0; c < kChannels; ++c) csv.Number(frame[layout.Channel(s, p, c)]);
-      if (format == torva::kFormatRecords)
-        csv.Integer(static_cast<long long>(frame[layout.Auxiliary(s, p)]));
+      for (int c = 0; c < kChannels; ++c) csv.Number(frame[torva_frame_channel(layout, s, p, c)]);
+      if (format == TORVA_FORMAT_RECORDS)
+        csv.Integer(static_cast<long long>(frame[torva_frame_auxiliary(layout, s, p)]));
     }
-    if (format == torva::kFormatRows)
-      csv.Integer(static_cast<long long>(frame[layout.Auxiliary(s, plates - 1)]));
+    if (format == TORVA_FORMAT_ROWS)
+      csv.Integer(static_cast<long long>(frame[torva_frame_auxiliary(layout, s, plates - 1)]));
     csv.EndRow();
     for (int p = 0; p < plates; ++p) {
-      const float fz = frame[layout.Channel(s, p, kFz)];
+      const float fz = frame[torva_frame_channel(layout, s, p, kFz)];
       PlateSummary& plate = summary[static_cast<std::size_t>(p)];
       ++plate.samples;
       plate.sumFz += static_cast<double>(fz);

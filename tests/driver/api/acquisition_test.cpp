@@ -10,13 +10,16 @@
 #include <thread>
 #include <vector>
 
-#include "driver/control/frame_layout.h"
+#include "driver/layout/TorvaFrameLayout.h"
 #include "driver/control/library_locks.h"
 #include "driver/device/amplifier_device.h"
 #include "platform/thread_messages.h"
 #include "platform/window_target.h"
 #include "tests/support/emulated_library.h"
 #include "tests/support/process_stats.h"
+
+// Defined in export_header_is_c.c, compiled as C.
+extern "C" int torva_frame_layout_is_c(void);
 
 namespace torva {
 namespace {
@@ -80,11 +83,13 @@ TEST_F(Acquisition, FramesOfTwoAmplifiersAreAlignedAndContinuous) {
   ASSERT_EQ(frames.size(), 20u);
   float previous = -1.0f;
   for (const auto& frame : frames) {
-    const FrameLayout layout(kFormatRecords, 2);
-    ASSERT_EQ(frame.size(), static_cast<std::size_t>(layout.ValuesPerRow() * kSamples));
+    const TorvaFrameLayout layout = {TORVA_FORMAT_RECORDS, 2};
+    ASSERT_EQ(frame.size(),
+              static_cast<std::size_t>(torva_frame_values_per_row(layout) * kSamples));
     for (int s = 0; s < kSamples; ++s) {
-      const float counter = frame[static_cast<std::size_t>(layout.Counter(s, 0))];
-      EXPECT_EQ(frame[static_cast<std::size_t>(layout.Counter(s, 1))], counter);  // same sample
+      const float counter = frame[static_cast<std::size_t>(torva_frame_counter(layout, s, 0))];
+      // The same sample at both positions.
+      EXPECT_EQ(frame[static_cast<std::size_t>(torva_frame_counter(layout, s, 1))], counter);
       if (previous >= 0) {
         EXPECT_EQ(counter, previous + 1.0f);
       }
@@ -125,12 +130,12 @@ TEST_F(Acquisition, PacketsOfAStoppedRunStillQueuedAtTheNextStartAreLeftAlone) {
   DrainQueue();
   const auto frames = Collect(8);
   ASSERT_EQ(frames.size(), 8u);
-  const FrameLayout layout(kFormatRecords, 2);
+  const TorvaFrameLayout layout = {TORVA_FORMAT_RECORDS, 2};
   float expected = 1.0f;  // the new run's first sample
   for (const auto& frame : frames) {
     for (int s = 0; s < kSamples; ++s, expected += 1.0f) {
-      ASSERT_EQ(frame[static_cast<std::size_t>(layout.Counter(s, 0))], expected);
-      ASSERT_EQ(frame[static_cast<std::size_t>(layout.Counter(s, 1))], expected);
+      ASSERT_EQ(frame[static_cast<std::size_t>(torva_frame_counter(layout, s, 0))], expected);
+      ASSERT_EQ(frame[static_cast<std::size_t>(torva_frame_counter(layout, s, 1))], expected);
     }
   }
   fmBroadcastStop();
@@ -365,6 +370,13 @@ TEST_F(Soak, FiftyStartStreamStopShutdownCyclesLeaveNoThread) {
     DrainQueue();
   }
   EXPECT_TRUE(WaitUntil([&] { return testing::ThreadCount() == baseline; }));
+}
+
+// The frame-layout header compiled as C (export_header_is_c.c) places values where C++ does.
+TEST(FrameLayoutHeader, PlacesValuesAlikeInCAndCxx) {
+  constexpr TorvaFrameLayout kRows = {TORVA_FORMAT_ROWS, 2};
+  static_assert(torva_frame_auxiliary(kRows, 0, 0) == 13);
+  EXPECT_EQ(torva_frame_layout_is_c(), torva_frame_auxiliary(kRows, 0, 0));
 }
 
 }  // namespace

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "driver/api/TorvaUSBDevice.h"
-#include "driver/control/frame_layout.h"
+#include "driver/layout/TorvaFrameLayout.h"
 #include "host/host_services.h"
 #include "plugin/service/plugin_log.h"
 #include "sim/amplifier_description.h"
@@ -215,10 +215,11 @@ TEST_F(DriverService, CommandsRunInOrderAndEveryBlockReachesTheDataCallbackOnceI
   std::atomic<int> blocks{0};
   int misaligned = 0;
   service_->SetDataCallback([&](float* block) {
-    const FrameLayout layout(kFormatRecords, 2);
+    const TorvaFrameLayout layout = {TORVA_FORMAT_RECORDS, 2};
     for (int row = 0; row < 16; ++row) {
-      counters.push_back(block[layout.Counter(row, 0)]);
-      if (block[layout.Counter(row, 1)] != block[layout.Counter(row, 0)]) ++misaligned;
+      counters.push_back(block[torva_frame_counter(layout, row, 0)]);
+      if (block[torva_frame_counter(layout, row, 1)] != block[torva_frame_counter(layout, row, 0)])
+        ++misaligned;
     }
     ++blocks;
   });
