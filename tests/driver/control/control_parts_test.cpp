@@ -10,12 +10,17 @@
 #include <vector>
 
 #include "driver/control/bring_up_tracker.h"
+#include "driver/control/data_ready_notifier.h"
+#include "driver/control/message_numbers.h"
 #include "driver/control/setup_state.h"
 #include "driver/control/slot_order.h"
+#include "driver/control/slot_records.h"
 #include "driver/control/smart_plate_check.h"
 #include "driver/control/stop_tracker.h"
 #include "driver/device/download_status.h"
 #include "driver/device/parameter_rules.h"
+#include "platform/thread_messages.h"
+#include "platform/window_target.h"
 #include "tests/support/scratch_directory.h"
 
 namespace torva {
@@ -115,6 +120,52 @@ TEST(StopTrackerTest, TheFlagWaitsForEveryOrderedAmplifierAndAStartClearsIt) {
   EXPECT_EQ(stops.Flag(order, 3), 1);
   stops.ClearReplyCount();
   EXPECT_EQ(stops.ReplyCount(), 0);
+}
+
+TEST(SlotRecordTableTest, ASlotWithoutRecordsIsAbsentForEveryMemberAndAllocationZeroes) {
+  SlotRecordTable records;
+  AmplifierParameterBlock parameters{};
+  for (int slot : {-1, 0, kMaxAmplifiers}) {
+    EXPECT_FALSE(records.CopyParameters(slot, parameters));
+    EXPECT_FALSE(records.Edit(slot, [](AmplifierParameterBlock&, DeviceRuntimeBlock&) {}));
+    EXPECT_EQ(records.PacketSize(slot), 0);
+    EXPECT_EQ(records.AmplifierSerial(slot), "");
+  }
+  records.Allocate(1);
+  records.SetPacketSize(1, 512);
+  records.Edit(1, [](AmplifierParameterBlock& block, DeviceRuntimeBlock&) {
+    std::memset(block.amplifierSerial, 'S', sizeof block.amplifierSerial);  // no NUL when full
+  });
+  EXPECT_EQ(records.PacketSize(1), 512);
+  EXPECT_EQ(records.AmplifierSerial(1), std::string(sizeof parameters.amplifierSerial, 'S'));
+  records.Allocate(1);  // a new bring-up starts from zero
+  EXPECT_EQ(records.PacketSize(1), 0);
+  records.FreeAll();
+  EXPECT_FALSE(records.CopyParameters(1, parameters));
+}
+
+TEST(DataReadyNotifierTest, FramesAreAnnouncedToTheLatestTargetOnlyWhileTheFlagIsSet) {
+  DataReadyNotifier notifier;
+  platform::Message message{};
+  while (platform::PeekMessage(message, true)) {
+  }
+  notifier.NotifyThread(platform::CurrentThreadId());
+  notifier.Notify(7);  // the flag is off
+  EXPECT_FALSE(platform::PeekMessage(message, true));
+  notifier.SetFlag(5);
+  notifier.Notify(7);
+  ASSERT_TRUE(platform::PeekMessage(message, true));
+  EXPECT_EQ(message.message, kMsgDataReadyThread);
+  EXPECT_EQ(message.wParam, 7u);
+
+  const platform::WindowHandle window = platform::CreateWindowTarget();
+  notifier.NotifyWindow(window);
+  notifier.Notify(9);
+  EXPECT_FALSE(platform::PeekMessage(message, true));
+  ASSERT_TRUE(platform::PeekWindowMessage(window, message));
+  EXPECT_EQ(message.message, kMsgDataReadyWindow);
+  EXPECT_EQ(message.wParam, 9u);
+  platform::DestroyWindowTarget(window);
 }
 
 class SetupStateTest : public testing::ScratchDirectory {};
