@@ -30,7 +30,8 @@ const std::vector<Command>& Commands() {
        RunDownloadCal},
       {"status", "initialise the library, report version, device count and bring-up state",
        RunStatus},
-      {"list", "list the amplifiers on the bus (vendor, product, serial, bus speed)", RunList},
+      {"list", "list the amplifiers on the bus (vendor, product, serial, bus speed); with "
+               "TORVA_SIMULATE, the library's emulated amplifiers (serial, model)", RunList},
       {"info", "print every amplifier's identity and parameter block", RunInfo},
       {"blink", "blink an amplifier's light: blink <position>", RunBlink},
       {"set-gains", "set gain selections: set-gains <position> g0..g5", RunSetGains},
