@@ -43,7 +43,7 @@ SetupCheck SetupState::Check(int count, const std::vector<SerialField>& serials,
   SetupCheck check;
   {
     std::lock_guard<std::mutex> lock(savedLock_);
-    check = CheckSetup(count, found_.load(), saved_, serials, currentOrder);
+    check = CheckSetup(count, found_, saved_, serials, currentOrder);
   }
   status_ = check.status;
   return check;

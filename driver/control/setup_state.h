@@ -29,7 +29,7 @@ class SetupState {
   SetupState();
 
   const std::string& ConfigurationDirectory() const { return directory_; }
-  bool ConfigurationFound() const { return found_.load(); }
+  bool ConfigurationFound() const { return found_; }
 
   const AcquisitionSettings& Settings() const { return settings_; }
   void SetRate(std::int32_t rate) { settings_.rate = rate; }
@@ -54,7 +54,7 @@ class SetupState {
 
  private:
   std::string directory_;
-  std::atomic<bool> found_{false};
+  bool found_ = false;  // written only while constructing
   AcquisitionSettings settings_;
   mutable std::mutex savedLock_;
   SavedSetup saved_;  // guarded by savedLock_

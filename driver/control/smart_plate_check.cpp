@@ -13,12 +13,19 @@ constexpr std::int32_t kCalibrationMissing = 3;
 constexpr std::int32_t kCalibrationOutdated = 4;
 constexpr std::int32_t kMemoryFault = 5;
 
-// The calibration file of a plate in `directory`; nothing when there is no directory or the
-// plate's serial names no file.
-std::optional<std::string> PlateFilePath(const std::optional<std::string>& directory,
-                                         const AmplifierParameterBlock& parameters) {
-  if (!directory) return std::nullopt;
-  return CalibrationFilePath(*directory, parameters.platformSerial);
+// The calibration file of a plate in `directory` and the start of it; no path when there is no
+// directory or the plate's serial names no file, no start when the file cannot be read.
+struct PlateFile {
+  std::optional<std::string> path;
+  std::optional<CalibrationFileStart> start;
+};
+
+PlateFile ReadPlateFile(const std::optional<std::string>& directory,
+                        const AmplifierParameterBlock& parameters) {
+  PlateFile file;
+  if (directory) file.path = CalibrationFilePath(*directory, parameters.platformSerial);
+  if (file.path) file.start = ReadCalibrationFileStart(*file.path);
+  return file;
 }
 
 }  // namespace
@@ -31,12 +38,10 @@ SmartPlatePlan PlanSmartPlate(const AmplifierParameterBlock& parameters,
   const bool needsDownload = IsSmartPlate(parameters.productType) &&
                              (status == kCalibrationMissing || status == kCalibrationOutdated);
   if (!needsDownload) return {Step::kNothing, {}};
-  std::optional<std::string> path = PlateFilePath(calibrationDirectory, parameters);
-  const std::optional<CalibrationFileStart> file =
-      path ? ReadCalibrationFileStart(*path) : std::nullopt;
-  if (file && file->loadable && file->productType > 0 &&
-      file->productType == parameters.productType)
-    return {Step::kDownload, std::move(*path)};
+  PlateFile file = ReadPlateFile(calibrationDirectory, parameters);
+  if (file.start && file.start->loadable && file.start->productType > 0 &&
+      file.start->productType == parameters.productType)
+    return {Step::kDownload, std::move(*file.path)};
   return {Step::kListFileProblem, {}};
 }
 
@@ -44,14 +49,12 @@ int PlanRequestedDownload(const AmplifierParameterBlock& parameters,
                           const std::optional<std::string>& calibrationDirectory,
                           std::string& path) {
   if (!IsSmartPlate(parameters.productType)) return kDownloadNotASmartPlate;
-  std::optional<std::string> filePath = PlateFilePath(calibrationDirectory, parameters);
-  const std::optional<CalibrationFileStart> file =
-      filePath ? ReadCalibrationFileStart(*filePath) : std::nullopt;
-  if (!file) return kDownloadNoCalibrationFile;
+  PlateFile file = ReadPlateFile(calibrationDirectory, parameters);
+  if (!file.start) return kDownloadNoCalibrationFile;
   // A file too short for its product word holds none: it is not a file for this plate.
-  if (file->productType != parameters.productType) return kDownloadFileForAnotherPlate;
+  if (file.start->productType != parameters.productType) return kDownloadFileForAnotherPlate;
   // A file that cannot be loaded whole ends the download on the device side (status 2).
-  path = std::move(*filePath);
+  path = std::move(*file.path);
   return kDownloadStarted;
 }
 

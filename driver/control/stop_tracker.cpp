@@ -18,7 +18,7 @@ void StopTracker::Acknowledge(int slot) {
 }
 
 int StopTracker::Flag(const std::array<int, kMaxAmplifiers>& order, int count) const {
-  if (!lastBroadcastWasStop_.load()) return 0;
+  if (!StopBroadcast()) return 0;
   const std::uint32_t acknowledged = acknowledged_.load();
   for (int position = 0; position < count; ++position) {
     const int slot = order[static_cast<std::size_t>(position)];

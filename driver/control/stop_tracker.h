@@ -27,6 +27,8 @@ class StopTracker {
   void Lost(int slot) { acknowledged_ |= 1u << slot; }
   void ClearReplyCount() { replies_ = 0; }
   int ReplyCount() const { return replies_.load(); }
+  // Whether the latest broadcast was a stop (rather than a start).
+  bool StopBroadcast() const { return lastBroadcastWasStop_.load(); }
   // 1 once every slot of `order[0..count-1]` has acknowledged the latest broadcast stop; 0 while
   // one has not, and from the next start or stop until then.
   int Flag(const std::array<int, kMaxAmplifiers>& order, int count) const;

@@ -170,7 +170,11 @@ void CThreadManager::StopAcquisition() {
   stopped_ = 1;
 }
 
-int CThreadManager::StopCommandFlag() const { return stops_.Flag(PlatformOrder(), deviceCount_.load()); }
+int CThreadManager::StopCommandFlag() const {
+  // Polled by callers: the order is copied only once a stop has been broadcast.
+  if (!stops_.StopBroadcast()) return 0;
+  return stops_.Flag(PlatformOrder(), deviceCount_.load());
+}
 
 void CThreadManager::OnPacketArrived(platform::WParam wParam, platform::LParam lParam) {
   platform::CriticalSectionLock lock(AssemblyLock());
